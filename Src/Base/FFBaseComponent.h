@@ -1,0 +1,31 @@
+// Base of the library's components (the logger, the encoder component).
+#pragma once
+
+#include <string>
+
+namespace vexa {
+
+class TFFBaseComponent {
+ public:
+  static constexpr int DefaultIOTimeout = 30000;  // milliseconds
+
+  TFFBaseComponent() = default;
+  virtual ~TFFBaseComponent() = default;
+  TFFBaseComponent(const TFFBaseComponent&) = delete;
+  TFFBaseComponent& operator=(const TFFBaseComponent&) = delete;
+
+  const std::string& About() const { return About_; }
+  const std::string& Version() const { return Version_; }
+  int ReadTimeout() const { return ReadTimeout_; }
+  int WriteTimeout() const { return WriteTimeout_; }
+  void SetReadTimeout(int ms) { ReadTimeout_ = ms; }
+  void SetWriteTimeout(int ms) { WriteTimeout_ = ms; }
+
+ private:
+  std::string About_ = "Vexa transcoding engine";
+  std::string Version_ = "5.2";
+  int ReadTimeout_ = DefaultIOTimeout;
+  int WriteTimeout_ = DefaultIOTimeout;
+};
+
+}  // namespace vexa

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Set-up, configure, build and run the whole test suite: once in the normal
+# configuration and once with the address and undefined-behaviour sanitizers.
+#
+#   scripts/test.sh                 everything (installs missing packages first)
+#   VEXA_TEST_CONFIGS=release scripts/test.sh     only the normal build
+#   VEXA_TEST_CONFIGS=sanitize scripts/test.sh    only the sanitizer build
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/setup-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+configs=${VEXA_TEST_CONFIGS:-"release sanitize"}
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan.supp:print_suppressions=0}
+
+status=0
+for config in $configs; do
+  dir="build/$config"
+  case "$config" in
+    release)  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXA_SANITIZE=OFF) ;;
+    sanitize) flags=(-DCMAKE_BUILD_TYPE=Debug -DVEXA_SANITIZE=ON -DVEXA_BUILD_BENCH=OFF) ;;
+    *) echo "test.sh: unknown configuration $config" >&2; exit 2 ;;
+  esac
+  echo "=== $config: configure"
+  cmake -S . -B "$dir" "${flags[@]}" >/dev/null
+  echo "=== $config: build"
+  cmake --build "$dir" -j "$jobs"
+  echo "=== $config: test"
+  if ! scripts/test-env.sh ctest --test-dir "$dir" --output-on-failure -j "$jobs"; then
+    status=1
+  fi
+done
+exit $status
