@@ -1,0 +1,266 @@
+#include "FFLoad/UnicodeProtocol.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "FFLoad/FFLoad.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+}
+
+namespace vexa {
+namespace {
+
+struct TCodecContextFree {
+  void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
+};
+struct TFrameFree {
+  void operator()(AVFrame* p) const { av_frame_free(&p); }
+};
+struct TPacketFree {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct TInputClose {
+  void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
+};
+struct TOutputFree {
+  void operator()(AVFormatContext* p) const {
+    if (p->pb) avio_closep(&p->pb);
+    avformat_free_context(p);
+  }
+};
+using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextFree>;
+using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
+using TPacketPtr = std::unique_ptr<AVPacket, TPacketFree>;
+using TInputPtr = std::unique_ptr<AVFormatContext, TInputClose>;
+using TOutputPtr = std::unique_ptr<AVFormatContext, TOutputFree>;
+
+constexpr int Width = 12;
+constexpr int Height = 7;
+
+uint8_t Pixel(int x, int y, int frame) {
+  return static_cast<uint8_t>(x * 17 + y * 29 + frame * 5);
+}
+
+TFramePtr PatternFrame(AVPixelFormat format, int frame) {
+  TFramePtr picture(av_frame_alloc());
+  picture->width = Width;
+  picture->height = Height;
+  picture->format = format;
+  if (av_frame_get_buffer(picture.get(), 0) < 0) return nullptr;
+  for (int plane = 0; plane < AV_NUM_DATA_POINTERS && picture->buf[plane]; ++plane) {
+    const int rows = plane == 0 ? Height : (Height + 1) / 2;
+    const int bytes =
+        format == AV_PIX_FMT_RGB24 ? Width * 3 : (plane == 0 ? Width : (Width + 1) / 2);
+    uint8_t* data = picture->data[plane];
+    for (int y = 0; y < rows; ++y) {
+      for (int x = 0; x < bytes; ++x) data[y * picture->linesize[plane] + x] = Pixel(x, y, frame);
+    }
+  }
+  return picture;
+}
+
+class TTempDir {
+ public:
+  TTempDir() {
+    char pattern[] = "/tmp/vexa-names-XXXXXX";
+    Path_ = mkdtemp(pattern);
+  }
+  ~TTempDir() {
+    for (const std::string& file : Files_) unlink(file.c_str());
+    rmdir(Path_.c_str());
+  }
+  std::string File(const std::string& name) {
+    Files_.push_back(Path_ + "/" + name);
+    return Files_.back();
+  }
+
+ private:
+  std::string Path_;
+  std::vector<std::string> Files_;
+};
+
+// Encodes the pattern as one PNG picture and writes it with stdio.
+bool WritePng(const std::string& path) {
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+  if (!codec) return false;
+  TCodecContextPtr encoder(avcodec_alloc_context3(codec));
+  encoder->width = Width;
+  encoder->height = Height;
+  encoder->pix_fmt = AV_PIX_FMT_RGB24;
+  encoder->time_base = {1, 25};
+  if (avcodec_open2(encoder.get(), codec, nullptr) < 0) return false;
+  TFramePtr picture = PatternFrame(AV_PIX_FMT_RGB24, 0);
+  TPacketPtr packet(av_packet_alloc());
+  if (!picture || avcodec_send_frame(encoder.get(), picture.get()) < 0) return false;
+  if (avcodec_receive_packet(encoder.get(), packet.get()) < 0) return false;
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  const size_t size = static_cast<size_t>(packet->size);
+  const bool written = std::fwrite(packet->data, 1, size, file) == size;
+  return std::fclose(file) == 0 && written;
+}
+
+off_t FileSize(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_size : -1;
+}
+
+TEST(MediaFileNames, ImageNamesByExtension) {
+  const std::pair<const char*, bool> cases[] = {
+      {"/tmp/logo.png", true},       {"/tmp/LOGO.PNG", true},     {"shot.JpEg", true},
+      {"a.mpg4-img", true},          {"frame.y", true},           {"x.xwd", true},
+      {"/tmp/movie.mp4", false},     {"clip.mkv", false},         {"noextension", false},
+      {"/tmp/dir.png/file", false},  {"trailing.", false},        {"", false},
+      {"http://host/pic.gif", true}, {"archive.png.zip", false},
+  };
+  for (const auto& [name, image] : cases) EXPECT_EQ(IsImageName(name), image) << name;
+}
+
+TEST(MediaFileNames, NamesPassAsUtf8BothWays) {
+  const std::string names[] = {
+      "/home/user/Videos/VexaScreenRecorder-640-480_(new).mp4",
+      "/tmp/wásser ☃/Aufnahme_(new_2).mkv",
+      "/tmp/wásser ☃.png",
+      "http://host/logo.png",
+      "relative/ßtraße.jpg",
+  };
+  for (const std::string& name : names) {
+    EXPECT_EQ(ToMediaFileName(name), name);
+    EXPECT_EQ(FromMediaFileName(ToMediaFileName(name)), name);
+  }
+}
+
+TEST(MediaFileNames, ProtocolIsNotAvailable) {
+  RegisterUnicodeProtocol();
+  EXPECT_FALSE(UnicodeProtocolAvailable());
+  TFFLoader loader;
+  ASSERT_TRUE(loader.LoadLib(libAVFormat)) << loader.LastErrMsg();
+  ASSERT_TRUE(loader.LoadLib(libAVFormat));
+  EXPECT_FALSE(UnicodeProtocolAvailable());
+}
+
+TEST(MediaFileNames, NonAsciiImageOpensAndDecodes) {
+  TTempDir dir;
+  const std::string path = dir.File("wásser ☃.png");
+  ASSERT_TRUE(WritePng(path));
+  const off_t size = FileSize(path);
+  ASSERT_GT(size, 0);
+
+  AVFormatContext* raw = nullptr;
+  ASSERT_EQ(avformat_open_input(&raw, ToMediaFileName(path).c_str(), nullptr, nullptr), 0);
+  TInputPtr input(raw);
+  ASSERT_GE(avformat_find_stream_info(input.get(), nullptr), 0);
+  ASSERT_EQ(input->nb_streams, 1u);
+  EXPECT_EQ(FromMediaFileName(input->url), path);
+  const AVCodecParameters* par = input->streams[0]->codecpar;
+  ASSERT_EQ(par->codec_id, AV_CODEC_ID_PNG);
+
+  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+  ASSERT_NE(codec, nullptr);
+  TCodecContextPtr decoder(avcodec_alloc_context3(codec));
+  ASSERT_GE(avcodec_parameters_to_context(decoder.get(), par), 0);
+  ASSERT_EQ(avcodec_open2(decoder.get(), codec, nullptr), 0);
+  TPacketPtr packet(av_packet_alloc());
+  ASSERT_EQ(av_read_frame(input.get(), packet.get()), 0);
+  ASSERT_EQ(avcodec_send_packet(decoder.get(), packet.get()), 0);
+  TFramePtr picture(av_frame_alloc());
+  ASSERT_EQ(avcodec_receive_frame(decoder.get(), picture.get()), 0);
+  ASSERT_EQ(picture->format, AV_PIX_FMT_RGB24);
+  ASSERT_EQ(picture->width, Width);
+  ASSERT_EQ(picture->height, Height);
+  int wrong = 0;
+  for (int y = 0; y < Height; ++y) {
+    const uint8_t* row = picture->data[0] + y * picture->linesize[0];
+    for (int x = 0; x < Width * 3; ++x) wrong += row[x] != Pixel(x, y, 0);
+  }
+  EXPECT_EQ(wrong, 0);
+  input.reset();
+  EXPECT_EQ(FileSize(path), size);  // reading never truncates
+}
+
+TEST(MediaFileNames, Mp4WithNonAsciiNameIsWrittenAndReadBack) {
+  TTempDir dir;
+  const std::string path = dir.File("VexaScreenRecorder-12-7_(new) ☃é.mp4");
+  const std::string mediaName = ToMediaFileName(path);
+  ASSERT_EQ(mediaName, path);
+  constexpr int Frames = 5;
+
+  AVFormatContext* raw = nullptr;
+  ASSERT_GE(avformat_alloc_output_context2(&raw, nullptr, nullptr, mediaName.c_str()), 0);
+  TOutputPtr output(raw);
+  ASSERT_STREQ(output->oformat->name, "mp4");
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+  ASSERT_NE(codec, nullptr);
+  TCodecContextPtr encoder(avcodec_alloc_context3(codec));
+  encoder->width = 16;
+  encoder->height = 16;
+  encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+  encoder->time_base = {1, 25};
+  if (output->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  ASSERT_EQ(avcodec_open2(encoder.get(), codec, nullptr), 0);
+  AVStream* stream = avformat_new_stream(output.get(), nullptr);
+  ASSERT_NE(stream, nullptr);
+  stream->time_base = encoder->time_base;
+  ASSERT_GE(avcodec_parameters_from_context(stream->codecpar, encoder.get()), 0);
+  ASSERT_GE(avio_open(&output->pb, mediaName.c_str(), AVIO_FLAG_WRITE), 0);
+  ASSERT_GE(avformat_write_header(output.get(), nullptr), 0);
+
+  TPacketPtr packet(av_packet_alloc());
+  auto drain = [&]() {
+    while (avcodec_receive_packet(encoder.get(), packet.get()) == 0) {
+      av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
+      packet->stream_index = stream->index;
+      ASSERT_GE(av_interleaved_write_frame(output.get(), packet.get()), 0);
+    }
+  };
+  for (int i = 0; i < Frames; ++i) {
+    TFramePtr picture(av_frame_alloc());
+    picture->width = 16;
+    picture->height = 16;
+    picture->format = AV_PIX_FMT_YUV420P;
+    ASSERT_GE(av_frame_get_buffer(picture.get(), 0), 0);
+    for (int plane = 0; plane < 3; ++plane) {
+      const int rows = plane ? 8 : 16;
+      for (int y = 0; y < rows; ++y) {
+        uint8_t* row = picture->data[plane] + y * picture->linesize[plane];
+        for (int x = 0; x < rows; ++x) row[x] = Pixel(x, y, i);
+      }
+    }
+    picture->pts = i;
+    ASSERT_GE(avcodec_send_frame(encoder.get(), picture.get()), 0);
+    drain();
+  }
+  ASSERT_GE(avcodec_send_frame(encoder.get(), nullptr), 0);
+  drain();
+  ASSERT_GE(av_write_trailer(output.get()), 0);
+  output.reset();
+
+  AVFormatContext* in = nullptr;
+  ASSERT_EQ(avformat_open_input(&in, ToMediaFileName(path).c_str(), nullptr, nullptr), 0);
+  TInputPtr input(in);
+  ASSERT_GE(avformat_find_stream_info(input.get(), nullptr), 0);
+  ASSERT_EQ(input->nb_streams, 1u);
+  EXPECT_EQ(input->streams[0]->codecpar->codec_id, AV_CODEC_ID_MPEG4);
+  int packets = 0;
+  while (av_read_frame(input.get(), packet.get()) == 0) {
+    ++packets;
+    av_packet_unref(packet.get());
+  }
+  EXPECT_EQ(packets, Frames);
+}
+
+}  // namespace
+}  // namespace vexa
