@@ -11,7 +11,7 @@ packages=(
   libx11-dev libxext-dev libxfixes-dev libxtst-dev
   libpulse-dev
   xvfb x11-utils xdotool pulseaudio pulseaudio-utils
-  mediainfo
+  mediainfo locales
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
 )

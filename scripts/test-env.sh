@@ -30,7 +30,7 @@ for n in $(seq 90 140); do
   if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
 done
 [ -n "$display" ] || { echo "test-env: no free X display number" >&2; exit 1; }
-Xvfb ":$display" -screen 0 "${VEXA_TEST_SCREEN:-1280x1024x24}" -nolisten tcp -ac \
+Xvfb ":$display" -screen 0 "${VEXA_TEST_SCREEN:-1280x1024x24}" -nolisten tcp -ac -noreset \
   >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 1 100); do

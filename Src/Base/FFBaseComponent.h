@@ -20,6 +20,12 @@ class TFFBaseComponent {
   int WriteTimeout() const { return WriteTimeout_; }
   void SetReadTimeout(int ms) { ReadTimeout_ = ms; }
   void SetWriteTimeout(int ms) { WriteTimeout_ = ms; }
+  void SetAbout(const std::string& value) { About_ = value; }
+  // Reason of the last failed call.
+  const std::string& LastErrMsg() const { return LastErrMsg_; }
+
+ protected:
+  std::string LastErrMsg_;
 
  private:
   std::string About_ = "Vexa transcoding engine";

@@ -26,9 +26,11 @@ struct TMainThreadQueue {
   std::thread::id MainId = std::this_thread::get_id();
 };
 
+// Built during static initialisation, on the main thread, and never freed:
+// worker threads may still queue calls while the process exits.
 TMainThreadQueue& MainQueue() {
-  static TMainThreadQueue queue;  // built during static initialisation, on the main thread
-  return queue;
+  static TMainThreadQueue* const queue = new TMainThreadQueue;
+  return *queue;
 }
 
 // Forces construction at start-up so that MainId is the initialising thread.
@@ -43,7 +45,15 @@ void Enqueue(const std::shared_ptr<TPendingCall>& pending) {
     wake = q.WakeHook;
   }
   q.Arrived.notify_all();
-  if (wake) wake();
+  if (!wake) return;
+  // The call is queued already: a failing hook must not make the caller
+  // believe otherwise (Synchronize would leave a call behind that refers to
+  // its caller's stack). The main thread still finds the call when it next
+  // services the queue.
+  try {
+    wake();
+  } catch (...) {
+  }
 }
 
 }  // namespace
@@ -70,9 +80,15 @@ void Synchronize(const TMainThreadCall& call) {
   pending->Call = call;
   Enqueue(pending);
   TMainThreadQueue& q = MainQueue();
-  std::unique_lock<std::mutex> lock(q.Lock);
-  q.Finished.wait(lock, [&] { return pending->Done; });
-  if (pending->Error) std::rethrow_exception(pending->Error);
+  std::exception_ptr error;
+  {
+    std::unique_lock<std::mutex> lock(q.Lock);
+    q.Finished.wait(lock, [&] { return pending->Done; });
+    // Taken out under the lock, so that the exception is owned by this thread
+    // alone when the main thread later drops its share of the record.
+    error = std::move(pending->Error);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 void Queue(TMainThreadCall call) {
@@ -97,6 +113,8 @@ bool CheckSynchronize(int timeoutMs) {
     } catch (...) {
       pending->Error = std::current_exception();
     }
+    // What the call captured goes while its caller still waits.
+    pending->Call = nullptr;
     {
       std::lock_guard<std::mutex> guard(q.Lock);
       pending->Done = true;

@@ -25,16 +25,19 @@ void SetMainThread();
 // the calling thread.
 void Synchronize(const TMainThreadCall& call);
 
-// Queues `call` for the main thread and returns at once.
+// Queues `call` for the main thread and returns at once. An exception thrown
+// by the call is dropped.
 void Queue(TMainThreadCall call);
 
-// Main thread only: runs every call queued so far. When the queue is empty,
-// waits up to `timeoutMs` milliseconds for a call to arrive. Returns true when
-// at least one call ran.
+// Main thread only: runs every call queued so far, in the order queued (calls
+// queued while these run wait for the next CheckSynchronize). When the queue
+// is empty, waits up to `timeoutMs` milliseconds for a call to arrive. Returns
+// true when at least one call ran. On another thread: does nothing, false.
 bool CheckSynchronize(int timeoutMs = 0);
 
 // Installs the hook called (on the queuing thread) each time a call is queued,
 // so that an event loop can wake up and call CheckSynchronize. Empty removes it.
+// An exception thrown by the hook is ignored; the call stays queued.
 void SetWakeMainThreadHook(TMainThreadCall hook);
 
 }  // namespace vexa

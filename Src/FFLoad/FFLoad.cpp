@@ -245,9 +245,14 @@ void TFFLoader::Shutdown() {
   LibraryPath_.clear();
 }
 
+// Never destroyed: a task thread may still ask for the libraries (CheckLibs
+// in its clean-up) while static objects are being destroyed, and the media log
+// hook stays in place so that late library messages still reach the logger
+// instead of the console. A program that wants the rows unloaded at its end
+// calls Shutdown itself.
 TFFLoader& FFLoader() {
-  static TFFLoader loader;
-  return loader;
+  static TFFLoader* const loader = new TFFLoader;
+  return *loader;
 }
 
 }  // namespace vexa

@@ -147,7 +147,9 @@ class TFFLoader {
   TVersionQuery VersionQuery_;
 };
 
-// The process-wide loader.
+// The process-wide loader. It lives to the very end of the process (it is
+// never destroyed, so it can be asked from any thread during exit); call
+// Shutdown to unload its rows explicitly.
 TFFLoader& FFLoader();
 
 }  // namespace vexa

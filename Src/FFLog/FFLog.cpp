@@ -422,13 +422,23 @@ std::string TFFLogger::LogFile() const {
   return State().LogFile;
 }
 
-void TFFLogger::SetLogFile(const std::string& value) {
+namespace {
+
+// Changes one of the process-wide file settings; a change closes the file.
+template <typename T>
+void ChangeFileSetting(T TLogState::*field, const T& value) {
   TLogState& s = State();
-  TLock guard(s.LoggerLock);
-  if (s.LogFile != value) {
-    s.LogFile = value;
+  if (s.*field != value) {
+    s.*field = value;
     s.File.Close();
   }
+}
+
+}  // namespace
+
+void TFFLogger::SetLogFile(const std::string& value) {
+  TLock guard(State().LoggerLock);
+  ChangeFileSetting(&TLogState::LogFile, value);
   UpdateInactive();
 }
 
@@ -438,12 +448,8 @@ bool TFFLogger::LogToFile() const {
 }
 
 void TFFLogger::SetLogToFile(bool value) {
-  TLogState& s = State();
-  TLock guard(s.LoggerLock);
-  if (s.LogToFile != value) {
-    s.LogToFile = value;
-    s.File.Close();
-  }
+  TLock guard(State().LoggerLock);
+  ChangeFileSetting(&TLogState::LogToFile, value);
   UpdateInactive();
 }
 

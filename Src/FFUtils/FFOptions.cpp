@@ -1,4 +1,5 @@
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
 #include "Base/ProgramFormats.h"
@@ -20,14 +21,15 @@ using utils_detail::LogLineFmt;
 
 namespace {
 
+// Never freed: a worker may still fail an option while the process exits.
 std::mutex& ErrorTextLock() {
-  static std::mutex lock;
-  return lock;
+  static std::mutex* const lock = new std::mutex;
+  return *lock;
 }
 
 std::string& ErrorTextStore() {
-  static std::string text;
-  return text;
+  static std::string* const text = new std::string;
+  return *text;
 }
 
 }  // namespace
@@ -147,6 +149,11 @@ int TFFOptions::OptDefault(const std::string& name, const std::string& value) {
     if (consumed) LogLineFmt(llVerbose, "Routing %s to codec and muxer layer\n", key);
     consumed = true;
   }
+
+  // The scaler and resampler values are parsed now; "0.5" must read as a
+  // number under any process locale.
+  std::optional<TCNumericLocale> numericLocale;
+  if (!consumed) numericLocale.emplace();
 
   // Scaler layer: set on the scaler options context at once.
   if (!consumed && FindOnClass(sws_get_class(), key, AV_OPT_SEARCH_CHILDREN)) {

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include <locale.h>
+
 #include "Base/FFmpegException.h"
 
 extern "C" {
@@ -138,7 +140,8 @@ class TFFOptions {
 
   // Routes an option that is not in the engine's own table to the codec,
   // format (library formats and the program's own input formats), scaler and
-  // resampler layers. Returns 0 when some layer took it,
+  // resampler layers; scaler and resampler values are checked with the "C"
+  // numeric conventions. Returns 0 when some layer took it,
   // AVERROR_OPTION_NOT_FOUND when none knows it, or the negative error of a
   // scaler/resampler value that does not apply (OptionErrorText is set then).
   // "debug" and "fdebug" also set the logger's level to llDebug.
@@ -188,9 +191,36 @@ int64_t ParseTime(const std::string& optionName, const std::string& text, bool i
 extern const char* const InvalidTimeFormat;
 
 // The user's decimal separator for ParseFloat / ParseDouble (default '.').
-// Process-wide; independent of setlocale.
+// Process-wide; independent of setlocale. SetDecimalSeparator throws
+// std::invalid_argument for a blank, a control character, a digit, a sign
+// or an exponent letter.
 void SetDecimalSeparator(char separator);
 char DecimalSeparator();
+// The decimal separator of the user's locale as the environment names it
+// (LC_ALL, LC_NUMERIC, LANG); '.' when that locale is not available or its
+// separator is not a usable single byte. Changes no locale: a program that
+// wants the user's separator for ParseFloat / ParseDouble passes this to
+// SetDecimalSeparator.
+char UserDecimalSeparator();
+
+// While it lives, the calling thread formats and reads numbers with the "C"
+// conventions (decimal point '.'), whatever the process locale is; the other
+// locale categories and other threads are left alone. The libraries read
+// option values with strtod, which follows the locale: under a decimal-comma
+// locale (which a desktop toolkit installs with setlocale(LC_ALL, "")) they
+// would reject "0.5". Hold one around library calls that parse option values
+// (av_opt_set, av_dict-driven opens, filter graph parsing). Nests.
+class TCNumericLocale {
+ public:
+  TCNumericLocale();
+  ~TCNumericLocale();
+  TCNumericLocale(const TCNumericLocale&) = delete;
+  TCNumericLocale& operator=(const TCNumericLocale&) = delete;
+
+ private:
+  locale_t Locale_ = static_cast<locale_t>(0);
+  locale_t Old_ = static_cast<locale_t>(0);
+};
 
 // ---------------------------------------------------------------------------
 // Log-level option: a level name ("quiet" ... "debug") or a decimal number
@@ -203,7 +233,7 @@ int SetLogLevelOption(const std::string& text);
 
 // The entries of `options` that apply to stream `st` of `s` and its codec
 // (encoder when `s` is an output, decoder otherwise; looked up by `codecId`
-// when `codec` is nullptr). Keys with ":spec" apply only to matching streams
+// when `codec` is nullptr). Keys with ":specifier" apply only to matching streams
 // and are stored without the specifier; "v"/"a"/"s"-prefixed keys are stored
 // without the prefix for streams of that type. An invalid specifier gives an
 // empty result.
@@ -214,7 +244,7 @@ TDictionary FilterCodecOptions(const AVDictionary* options, AVCodecID codecId, A
 TDictionaryArray StreamInfoOptions(AVFormatContext* s, const AVDictionary* codecOptions);
 
 // avformat_match_stream_specifier: >0 match, 0 no match, <0 invalid.
-int CheckStreamSpecifier(AVFormatContext* s, AVStream* st, const char* spec);
+int CheckStreamSpecifier(AVFormatContext* s, AVStream* st, const char* specifier);
 
 // ---------------------------------------------------------------------------
 // Array growth: grows `array` to `newSize` value-initialised (zeroed)

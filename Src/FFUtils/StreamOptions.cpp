@@ -21,8 +21,8 @@ bool ClassHas(const AVClass* cls, const char* key, int optFlags) {
 
 }  // namespace
 
-int CheckStreamSpecifier(AVFormatContext* s, AVStream* st, const char* spec) {
-  return avformat_match_stream_specifier(s, st, spec);
+int CheckStreamSpecifier(AVFormatContext* s, AVStream* st, const char* specifier) {
+  return avformat_match_stream_specifier(s, st, specifier);
 }
 
 TDictionary FilterCodecOptions(const AVDictionary* options, AVCodecID codecId, AVFormatContext* s,

@@ -1,9 +1,13 @@
+#include <langinfo.h>
+#include <locale.h>
+
 #include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <stdexcept>
 #include <system_error>
 
@@ -24,6 +28,13 @@ namespace {
 std::atomic<char> DecimalSeparatorValue{'.'};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A separator that cannot be mistaken for a part of the number syntax.
+bool UsableSeparator(char separator) {
+  const unsigned char c = static_cast<unsigned char>(separator);
+  return c > ' ' && c < 0x7f && !IsDigit(separator) && separator != '+' && separator != '-' &&
+         separator != 'e' && separator != 'E';
+}
 
 // Strict whole-text decimal integer: [+|-]digits.
 template <typename T>
@@ -82,14 +93,21 @@ bool ReadDouble(const std::string& text, char separator, double& value) {
 }  // namespace
 
 void SetDecimalSeparator(char separator) {
-  const unsigned char c = static_cast<unsigned char>(separator);
-  if (c <= ' ' || c >= 0x7f || IsDigit(separator) || separator == '+' || separator == '-' ||
-      separator == 'e' || separator == 'E')
+  if (!UsableSeparator(separator))
     throw std::invalid_argument("SetDecimalSeparator: unusable decimal separator");
   DecimalSeparatorValue.store(separator);
 }
 
 char DecimalSeparator() { return DecimalSeparatorValue.load(); }
+
+char UserDecimalSeparator() {
+  locale_t user = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
+  if (!user) return '.';
+  const char* point = nl_langinfo_l(RADIXCHAR, user);
+  const char separator = point && std::strlen(point) == 1 ? point[0] : '.';
+  freelocale(user);
+  return UsableSeparator(separator) ? separator : '.';
+}
 
 int ParseInt(const std::string& optionName, const std::string& text) {
   int value = 0;
@@ -116,7 +134,7 @@ double ParseDouble(const std::string& optionName, const std::string& text) {
   return value;
 }
 
-const char* const InvalidTimeFormat = "Invalid %s spec" "ification for \"%s\": \"%s\"";
+const char* const InvalidTimeFormat = "Invalid %s spe" "cification for \"%s\": \"%s\"";
 
 int64_t ParseTime(const std::string& optionName, const std::string& text, bool isDuration) {
   int64_t us = 0;

@@ -203,7 +203,12 @@ TEST_F(FFLoaderTest, ShutdownUnloadsAndClears) {
   EXPECT_EQ(Loader.LibraryPath(), "");
 }
 
-TEST(FFLoaderInstance, OneProcessWideLoader) { EXPECT_EQ(&FFLoader(), &FFLoader()); }
+TEST(FFLoaderInstance, ProcessWideLoaderServesEveryCaller) {
+  TFFLoader& loader = FFLoader();
+  ASSERT_TRUE(loader.LoadLibs(EncoderLibs)) << loader.LastErrMsg();
+  EXPECT_TRUE(FFLoader().Loaded(EncoderLibs));
+  EXPECT_NO_THROW(FFLoader().CheckLibs(DecoderLibs));
+}
 
 }  // namespace
 }  // namespace vexa

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "FFLoad/FFLoad.h"
+#include "Support/MediaFixtures.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -35,17 +36,10 @@ struct TPacketFree {
 struct TInputClose {
   void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
 };
-struct TOutputFree {
-  void operator()(AVFormatContext* p) const {
-    if (p->pb) avio_closep(&p->pb);
-    avformat_free_context(p);
-  }
-};
 using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextFree>;
 using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
 using TPacketPtr = std::unique_ptr<AVPacket, TPacketFree>;
 using TInputPtr = std::unique_ptr<AVFormatContext, TInputClose>;
-using TOutputPtr = std::unique_ptr<AVFormatContext, TOutputFree>;
 
 constexpr int Width = 12;
 constexpr int Height = 7;
@@ -71,26 +65,6 @@ TFramePtr PatternFrame(AVPixelFormat format, int frame) {
   }
   return picture;
 }
-
-class TTempDir {
- public:
-  TTempDir() {
-    char pattern[] = "/tmp/vexa-names-XXXXXX";
-    Path_ = mkdtemp(pattern);
-  }
-  ~TTempDir() {
-    for (const std::string& file : Files_) unlink(file.c_str());
-    rmdir(Path_.c_str());
-  }
-  std::string File(const std::string& name) {
-    Files_.push_back(Path_ + "/" + name);
-    return Files_.back();
-  }
-
- private:
-  std::string Path_;
-  std::vector<std::string> Files_;
-};
 
 // Encodes the pattern as one PNG picture and writes it with stdio.
 bool WritePng(const std::string& path) {
@@ -153,8 +127,8 @@ TEST(MediaFileNames, ProtocolIsNotAvailable) {
 }
 
 TEST(MediaFileNames, NonAsciiImageOpensAndDecodes) {
-  TTempDir dir;
-  const std::string path = dir.File("wásser ☃.png");
+  test::TTempDir dir;
+  const std::string path = dir.Path("wásser ☃.png");
   ASSERT_TRUE(WritePng(path));
   const off_t size = FileSize(path);
   ASSERT_GT(size, 0);
@@ -192,74 +166,18 @@ TEST(MediaFileNames, NonAsciiImageOpensAndDecodes) {
 }
 
 TEST(MediaFileNames, Mp4WithNonAsciiNameIsWrittenAndReadBack) {
-  TTempDir dir;
-  const std::string path = dir.File("VexaScreenRecorder-12-7_(new) ☃é.mp4");
+  test::TTempDir dir;
+  const std::string path = dir.Path("VexaScreenRecorder-12-7_(new) ☃é.mp4");
   const std::string mediaName = ToMediaFileName(path);
   ASSERT_EQ(mediaName, path);
-  constexpr int Frames = 5;
+  test::WriteMediaFile(mediaName, test::VideoOnlySpec(16, 16));
+  EXPECT_GT(FileSize(path), 0);  // under its own name, not a mangled one
 
-  AVFormatContext* raw = nullptr;
-  ASSERT_GE(avformat_alloc_output_context2(&raw, nullptr, nullptr, mediaName.c_str()), 0);
-  TOutputPtr output(raw);
-  ASSERT_STREQ(output->oformat->name, "mp4");
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
-  ASSERT_NE(codec, nullptr);
-  TCodecContextPtr encoder(avcodec_alloc_context3(codec));
-  encoder->width = 16;
-  encoder->height = 16;
-  encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-  encoder->time_base = {1, 25};
-  if (output->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  ASSERT_EQ(avcodec_open2(encoder.get(), codec, nullptr), 0);
-  AVStream* stream = avformat_new_stream(output.get(), nullptr);
-  ASSERT_NE(stream, nullptr);
-  stream->time_base = encoder->time_base;
-  ASSERT_GE(avcodec_parameters_from_context(stream->codecpar, encoder.get()), 0);
-  ASSERT_GE(avio_open(&output->pb, mediaName.c_str(), AVIO_FLAG_WRITE), 0);
-  ASSERT_GE(avformat_write_header(output.get(), nullptr), 0);
-
-  TPacketPtr packet(av_packet_alloc());
-  auto drain = [&]() {
-    while (avcodec_receive_packet(encoder.get(), packet.get()) == 0) {
-      av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
-      packet->stream_index = stream->index;
-      ASSERT_GE(av_interleaved_write_frame(output.get(), packet.get()), 0);
-    }
-  };
-  for (int i = 0; i < Frames; ++i) {
-    TFramePtr picture(av_frame_alloc());
-    picture->width = 16;
-    picture->height = 16;
-    picture->format = AV_PIX_FMT_YUV420P;
-    ASSERT_GE(av_frame_get_buffer(picture.get(), 0), 0);
-    for (int plane = 0; plane < 3; ++plane) {
-      const int rows = plane ? 8 : 16;
-      for (int y = 0; y < rows; ++y) {
-        uint8_t* row = picture->data[plane] + y * picture->linesize[plane];
-        for (int x = 0; x < rows; ++x) row[x] = Pixel(x, y, i);
-      }
-    }
-    picture->pts = i;
-    ASSERT_GE(avcodec_send_frame(encoder.get(), picture.get()), 0);
-    drain();
-  }
-  ASSERT_GE(avcodec_send_frame(encoder.get(), nullptr), 0);
-  drain();
-  ASSERT_GE(av_write_trailer(output.get()), 0);
-  output.reset();
-
-  AVFormatContext* in = nullptr;
-  ASSERT_EQ(avformat_open_input(&in, ToMediaFileName(path).c_str(), nullptr, nullptr), 0);
-  TInputPtr input(in);
-  ASSERT_GE(avformat_find_stream_info(input.get(), nullptr), 0);
-  ASSERT_EQ(input->nb_streams, 1u);
-  EXPECT_EQ(input->streams[0]->codecpar->codec_id, AV_CODEC_ID_MPEG4);
-  int packets = 0;
-  while (av_read_frame(input.get(), packet.get()) == 0) {
-    ++packets;
-    av_packet_unref(packet.get());
-  }
-  EXPECT_EQ(packets, Frames);
+  const test::TMediaInfo info = test::ProbeMedia(ToMediaFileName(path));
+  EXPECT_EQ(info.FormatName.rfind("mov,mp4", 0), 0u) << info.FormatName;
+  ASSERT_EQ(info.Streams.size(), 1u);
+  EXPECT_EQ(info.Streams[0].Width, 16);
+  EXPECT_EQ(info.Streams[0].Height, 16);
 }
 
 }  // namespace

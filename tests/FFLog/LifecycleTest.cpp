@@ -29,10 +29,13 @@ TEST(LoggerLifecycle, SecondApplicationLoggerIsRefused) {
 TEST(LoggerLifecycle, OnDemandLoggerIsReplacedByTheApplicationLogger) {
   TFFLogger& onDemand = GetFFLogger();
   EXPECT_EQ(&GetFFLogger(), &onDemand);
+  onDemand.SetOnLog([](const void*, uint32_t, TLogLevel, const std::string&) {});
   {
     TFFLogger app;  // frees the logger created on demand
     EXPECT_EQ(&GetFFLogger(), &app);
-    Log(nullptr, llInfo, "to the application logger");
+    // Nothing of the replaced logger carries over.
+    EXPECT_FALSE(app.OnLog());
+    EXPECT_TRUE(app.Inactive());
   }
   // Once the application logger is gone, a new one is made on demand, and it
   // never counts against the single-instance rule.

@@ -144,30 +144,36 @@ TEST_F(LoggerThreads, WithoutMainThreadDeliveryOnLogRunsOnTheWorker) {
   EXPECT_EQ(lines[1].Level, llWarning);
 }
 
-TEST_F(LoggerThreads, PendingTextIsKeptPerThread) {
-  Logger.SetTriggerEventInMainThread(false);
-  av_log(nullptr, AV_LOG_INFO, "main begins ");
-  std::thread worker([] {
-    av_log(nullptr, AV_LOG_INFO, "worker begins ");
-    av_log(nullptr, AV_LOG_INFO, "worker ends\n");
-  });
-  worker.join();
-  av_log(nullptr, AV_LOG_INFO, "main ends\n");
-  EXPECT_THAT(Messages(), ElementsAre("worker begins worker ends", "main begins main ends"));
-}
+// The main thread begins a line, a worker logs whole lines, then the main
+// thread ends its line: each thread's text stays its own.
+struct TTwoThreadCase {
+  const char* Name;
+  std::vector<const char*> WorkerCalls;
+  std::vector<std::string> Expected;
+};
 
-// Two threads end their lines with the same text: each line arrives whole.
-TEST_F(LoggerThreads, SameLineEndsOnTwoThreadsAreNotTakenForRepeats) {
+class LoggerTwoThreads : public LoggerFixture, public ::testing::WithParamInterface<TTwoThreadCase> {};
+
+TEST_P(LoggerTwoThreads, PendingTextIsKeptPerThread) {
   Logger.SetTriggerEventInMainThread(false);
   av_log(nullptr, AV_LOG_INFO, "main ");
-  std::thread worker([] {
-    av_log(nullptr, AV_LOG_INFO, "worker ");
-    av_log(nullptr, AV_LOG_INFO, "done\n");
+  const std::vector<const char*>& calls = GetParam().WorkerCalls;
+  std::thread worker([&calls] {
+    for (const char* call : calls) av_log(nullptr, AV_LOG_INFO, "%s", call);
   });
   worker.join();
   av_log(nullptr, AV_LOG_INFO, "done\n");
-  EXPECT_THAT(Messages(), ElementsAre("worker done", "main done"));
+  EXPECT_EQ(Messages(), GetParam().Expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LoggerTwoThreads,
+    ::testing::Values(
+        TTwoThreadCase{"OwnTextOnEachThread", {"worker begins ", "worker ends\n"},
+                       {"worker begins worker ends", "main done"}},
+        // The same line end on both threads is no repeat.
+        TTwoThreadCase{"SameEndIsNoRepeat", {"worker ", "done\n"}, {"worker done", "main done"}}),
+    [](const ::testing::TestParamInfo<TTwoThreadCase>& info) { return std::string(info.param.Name); });
 
 // A logger freed while a worker is inside its OnLog waits for that call.
 class LoggerDestruction : public ::testing::TestWithParam<bool> {};

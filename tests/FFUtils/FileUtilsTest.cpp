@@ -9,7 +9,7 @@
 
 #include "FFUtils/FFUtils.h"
 #include "LogCapture.h"
-#include "TempDir.h"
+#include "Support/MediaFixtures.h"
 
 namespace vexa {
 namespace {
@@ -21,13 +21,12 @@ void WriteFile(const std::string& path, const std::string& content) {
 
 class FileUtilsTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(Dir.Valid()); }
   test::TTempDir Dir;
 };
 
 TEST_F(FileUtilsTest, ReadsTheWholeFileWithATerminatingZero) {
   const std::string content("preset\0line=1\n", 14);
-  const std::string path = Dir.File("a file.ffpreset");
+  const std::string path = Dir.Path("a file.ffpreset");
   WriteFile(path, content);
   std::vector<uint8_t> buffer{9, 9};
   ASSERT_EQ(0, ReadFileToBuffer(path, buffer));
@@ -37,7 +36,7 @@ TEST_F(FileUtilsTest, ReadsTheWholeFileWithATerminatingZero) {
 }
 
 TEST_F(FileUtilsTest, EmptyFileGivesTheZeroByteOnly) {
-  const std::string path = Dir.File("empty");
+  const std::string path = Dir.Path("empty");
   WriteFile(path, "");
   std::vector<uint8_t> buffer;
   ASSERT_EQ(0, ReadFileToBuffer(path, buffer));
@@ -47,7 +46,7 @@ TEST_F(FileUtilsTest, EmptyFileGivesTheZeroByteOnly) {
 TEST_F(FileUtilsTest, LargerFileIsReadCompletely) {
   std::string content;
   for (int i = 0; i < 300000; ++i) content += static_cast<char>('a' + i % 26);
-  const std::string path = Dir.File("big");
+  const std::string path = Dir.Path("big");
   WriteFile(path, content);
   std::vector<uint8_t> buffer;
   ASSERT_EQ(0, ReadFileToBuffer(path, buffer));
@@ -57,8 +56,8 @@ TEST_F(FileUtilsTest, LargerFileIsReadCompletely) {
 }
 
 TEST_F(FileUtilsTest, UnreadableNamesFailWithMinusOneAndTheMessage) {
-  const std::string missing = Dir.File("missing.txt");
-  const std::string folder = Dir.Path().string();
+  const std::string missing = Dir.Path("missing.txt");
+  const std::string folder = Dir.Root();
   for (const std::string& name : {missing, folder}) {
     test::TLogCapture log;
     std::vector<uint8_t> buffer{1};
@@ -69,14 +68,14 @@ TEST_F(FileUtilsTest, UnreadableNamesFailWithMinusOneAndTheMessage) {
 }
 
 TEST_F(FileUtilsTest, FileSizeOfFilesFoldersAndMissingNames) {
-  const std::string path = Dir.File("three");
+  const std::string path = Dir.Path("three");
   WriteFile(path, "abc");
   EXPECT_EQ(3, FileSize(path));
-  const std::string empty = Dir.File("zero");
+  const std::string empty = Dir.Path("zero");
   WriteFile(empty, "");
   EXPECT_EQ(0, FileSize(empty));
-  EXPECT_EQ(-1, FileSize(Dir.File("missing")));
-  EXPECT_EQ(-1, FileSize(Dir.Path().string()));
+  EXPECT_EQ(-1, FileSize(Dir.Path("missing")));
+  EXPECT_EQ(-1, FileSize(Dir.Root()));
   EXPECT_EQ(-1, FileSize(""));
 }
 

@@ -7,9 +7,7 @@
 #include <vector>
 
 #include "FFUtils/FFUtils.h"
-#include "LogCapture.h"
-#include "TempDir.h"
-#include "TestMedia.h"
+#include "Support/MediaFixtures.h"
 
 namespace vexa {
 namespace {
@@ -137,9 +135,9 @@ TEST(StreamInfoOptionsTest, ContextWithoutStreamsGivesNone) {
 
 TEST(StreamInfoOptionsTest, OneFilteredDictionaryPerStreamOfARealFile) {
   test::TTempDir dir;
-  ASSERT_TRUE(dir.Valid());
-  const std::string path = dir.File("probe.mkv");
-  ASSERT_EQ(0, test::WriteVideoAudioFile(path));
+  test::TMediaSpec layout = test::VideoAudioSpec();
+  layout.Videos[0] = test::TVideoSpec{64, 48, 10};
+  const std::string path = test::WriteMediaFile(dir.Path("probe.mkv"), layout);
 
   AVFormatContext* raw = nullptr;
   ASSERT_EQ(0, avformat_open_input(&raw, path.c_str(), nullptr, nullptr));

@@ -2,10 +2,16 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
+#include "DecimalCommaLocale.h"
 #include "FFUtils/FFUtils.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
 
 namespace vexa {
 namespace {
@@ -39,57 +45,49 @@ std::string MessageOf(const std::function<void()>& call) {
 }
 
 struct TIntCase {
+  bool Is64;  // ParseInt64 ("fs"), else ParseInt ("ar")
   const char* Text;
   bool Ok;
   long long Value;
 };
 
-class ParseIntTest : public ::testing::TestWithParam<TIntCase> {};
+class ParseIntegerTest : public ::testing::TestWithParam<TIntCase> {};
 
-TEST_P(ParseIntTest, ReadsWholeDecimalText) {
+TEST_P(ParseIntegerTest, ReadsWholeDecimalText) {
   const TIntCase& c = GetParam();
+  const auto parse = [&]() -> long long {
+    return c.Is64 ? ParseInt64("fs", c.Text) : ParseInt("ar", c.Text);
+  };
   if (c.Ok) {
-    EXPECT_EQ(c.Value, ParseInt("ar", c.Text));
+    EXPECT_EQ(c.Value, parse());
   } else {
-    EXPECT_EQ(std::string("Expected integer for \"ar\" but found \"") + c.Text + "\"",
-              MessageOf([&] { ParseInt("ar", c.Text); }));
+    EXPECT_EQ(std::string(c.Is64 ? "Expected int64 for \"fs\"" : "Expected integer for \"ar\"") +
+                  " but found \"" + c.Text + "\"",
+              MessageOf([&] { parse(); }));
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Texts, ParseIntTest,
-    ::testing::Values(TIntCase{"44100", true, 44100}, TIntCase{"-7", true, -7},
-                      TIntCase{"+5", true, 5}, TIntCase{"007", true, 7},
-                      TIntCase{"2147483647", true, 2147483647},
-                      TIntCase{"-2147483648", true, -2147483648LL},
-                      TIntCase{"2147483648", false, 0}, TIntCase{"-2147483649", false, 0},
-                      TIntCase{"", false, 0}, TIntCase{"abc", false, 0},
-                      TIntCase{"12abc", false, 0}, TIntCase{" 1", false, 0},
-                      TIntCase{"1 ", false, 0}, TIntCase{"0x10", false, 0},
-                      TIntCase{"+-1", false, 0}, TIntCase{"--1", false, 0},
-                      TIntCase{"-", false, 0}, TIntCase{"+", false, 0},
-                      TIntCase{"1.5", false, 0}, TIntCase{"1e3", false, 0}));
-
-class ParseInt64Test : public ::testing::TestWithParam<TIntCase> {};
-
-TEST_P(ParseInt64Test, ReadsWholeDecimalText) {
-  const TIntCase& c = GetParam();
-  if (c.Ok) {
-    EXPECT_EQ(c.Value, ParseInt64("fs", c.Text));
-  } else {
-    EXPECT_EQ(std::string("Expected int64 for \"fs\" but found \"") + c.Text + "\"",
-              MessageOf([&] { ParseInt64("fs", c.Text); }));
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, ParseInt64Test,
-    ::testing::Values(TIntCase{"9223372036854775807", true, INT64_MAX},
-                      TIntCase{"-9223372036854775808", true, INT64_MIN},
-                      TIntCase{"2147483648", true, 2147483648LL}, TIntCase{"+0", true, 0},
-                      TIntCase{"9223372036854775808", false, 0}, TIntCase{"", false, 0},
-                      TIntCase{"10M", false, 0}, TIntCase{"\t5", false, 0},
-                      TIntCase{"0x10", false, 0}));
+    Texts, ParseIntegerTest,
+    ::testing::Values(TIntCase{false, "44100", true, 44100}, TIntCase{false, "-7", true, -7},
+                      TIntCase{false, "+5", true, 5}, TIntCase{false, "007", true, 7},
+                      TIntCase{false, "2147483647", true, 2147483647},
+                      TIntCase{false, "-2147483648", true, -2147483648LL},
+                      TIntCase{false, "2147483648", false, 0},
+                      TIntCase{false, "-2147483649", false, 0}, TIntCase{false, "", false, 0},
+                      TIntCase{false, "abc", false, 0}, TIntCase{false, "12abc", false, 0},
+                      TIntCase{false, " 1", false, 0}, TIntCase{false, "1 ", false, 0},
+                      TIntCase{false, "0x10", false, 0}, TIntCase{false, "+-1", false, 0},
+                      TIntCase{false, "--1", false, 0}, TIntCase{false, "-", false, 0},
+                      TIntCase{false, "+", false, 0}, TIntCase{false, "1.5", false, 0},
+                      TIntCase{false, "1e3", false, 0},
+                      TIntCase{true, "9223372036854775807", true, INT64_MAX},
+                      TIntCase{true, "-9223372036854775808", true, INT64_MIN},
+                      TIntCase{true, "2147483648", true, 2147483648LL},
+                      TIntCase{true, "+0", true, 0},
+                      TIntCase{true, "9223372036854775808", false, 0},
+                      TIntCase{true, "", false, 0}, TIntCase{true, "10M", false, 0},
+                      TIntCase{true, "\t5", false, 0}, TIntCase{true, "0x10", false, 0}));
 
 struct TRealCase {
   char Separator;
@@ -146,20 +144,57 @@ TEST(DecimalSeparatorTest, RejectsCharactersOfTheNumberSyntax) {
   EXPECT_EQ('.', DecimalSeparator());
 }
 
-// The process locale (setlocale, as a desktop application sets it) must not
-// change how option values are read.
-TEST(NumericLocaleTest, ProcessLocaleDoesNotChangeParsing) {
-  TNumericStateGuard guard;
-  const char* chosen = nullptr;
-  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"}) {
-    if (std::setlocale(LC_NUMERIC, name)) {
-      chosen = name;
-      break;
-    }
+// Sets an environment variable for one test and restores it afterwards.
+class TEnvGuard {
+ public:
+  TEnvGuard(const char* name, const std::string& value) : Name_(name) {
+    const char* old = std::getenv(name);
+    Had_ = old != nullptr;
+    if (Had_) Old_ = old;
+    setenv(name, value.c_str(), 1);
   }
-  if (!chosen) GTEST_SKIP() << "no locale with a decimal comma is installed";
-  ASSERT_STREQ(",", std::localeconv()->decimal_point);
+  ~TEnvGuard() {
+    if (Had_)
+      setenv(Name_.c_str(), Old_.c_str(), 1);
+    else
+      unsetenv(Name_.c_str());
+  }
+  TEnvGuard(const TEnvGuard&) = delete;
+  TEnvGuard& operator=(const TEnvGuard&) = delete;
 
+ private:
+  std::string Name_;
+  bool Had_ = false;
+  std::string Old_;
+};
+
+// Under a decimal-comma locale (the one a desktop program gets from its
+// toolkit's setlocale(LC_ALL, "")), option values must read as they do in C.
+class NumericLocaleTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { Locale = new test::TDecimalCommaLocale; }
+  static void TearDownTestSuite() {
+    delete Locale;
+    Locale = nullptr;
+  }
+  void SetUp() override {
+    if (Locale->Name().empty())
+      GTEST_SKIP() << "no locale with a decimal comma: " << Locale->Failure();
+  }
+  // Makes the comma locale the process's numeric locale (restored by Guard).
+  void UseCommaLocale() {
+    ASSERT_NE(nullptr, std::setlocale(LC_NUMERIC, Locale->Name().c_str()));
+    ASSERT_STREQ(",", std::localeconv()->decimal_point);
+  }
+
+  static test::TDecimalCommaLocale* Locale;
+  TNumericStateGuard Guard;
+};
+
+test::TDecimalCommaLocale* NumericLocaleTest::Locale = nullptr;
+
+TEST_F(NumericLocaleTest, ProcessLocaleDoesNotChangeTheParsers) {
+  UseCommaLocale();
   EXPECT_DOUBLE_EQ(0.5, ParseDouble("q", "0.5"));
   EXPECT_FLOAT_EQ(0.25f, ParseFloat("muxdelay", "0.25"));
   EXPECT_THROW(ParseDouble("q", "0,5"), FFmpegException);
@@ -167,6 +202,43 @@ TEST(NumericLocaleTest, ProcessLocaleDoesNotChangeParsing) {
   EXPECT_EQ("0.333333", TsTimeText(1, AVRational{1, 3}));
   SetDecimalSeparator(',');
   EXPECT_DOUBLE_EQ(0.5, ParseDouble("q", "0,5"));
+}
+
+TEST_F(NumericLocaleTest, LibraryOptionValuesReadWithThePoint) {
+  UseCommaLocale();
+  TFFOptions options;
+  EXPECT_EQ(0, options.OptDefault("rematrix_volume", "0.5"));
+  EXPECT_STREQ("0.5", options.ResamplerOptions.Value("rematrix_volume"));
+  EXPECT_EQ(0, options.OptDefault("param0", "0.75"));
+  double param = 0;
+  ASSERT_EQ(0, av_opt_get_double(options.ScalerOptions.get(), "param0", 0, &param));
+  EXPECT_DOUBLE_EQ(0.75, param);
+
+  // The scope covers only its own lifetime.
+  {
+    const TCNumericLocale scope;
+    EXPECT_DOUBLE_EQ(0.5, std::strtod("0.5", nullptr));
+  }
+  EXPECT_DOUBLE_EQ(0.0, std::strtod("0.5", nullptr));
+  EXPECT_STREQ(",", std::localeconv()->decimal_point);
+}
+
+TEST_F(NumericLocaleTest, UserSeparatorComesFromTheEnvironment) {
+  {
+    TEnvGuard all("LC_ALL", Locale->Name());
+    EXPECT_EQ(',', UserDecimalSeparator());
+    SetDecimalSeparator(UserDecimalSeparator());
+  }
+  // As on a system whose decimal separator is a comma.
+  EXPECT_EQ("Expected float for \"muxdelay\" but found \"0.5\"",
+            MessageOf([] { ParseFloat("muxdelay", "0.5"); }));
+  EXPECT_FLOAT_EQ(0.5f, ParseFloat("muxdelay", "0,5"));
+  {
+    TEnvGuard all("LC_ALL", "C");
+    EXPECT_EQ('.', UserDecimalSeparator());
+  }
+  // Asking changes no locale of the process.
+  EXPECT_STREQ(".", std::localeconv()->decimal_point);
 }
 
 struct TTimeCase {
@@ -184,7 +256,7 @@ TEST_P(ParseTimeTest, ReadsDurationsAndDates) {
     EXPECT_EQ(c.Value, ParseTime("t", c.Text, c.IsDuration));
   } else {
     EXPECT_EQ(std::string("Invalid ") + (c.IsDuration ? "duration" : "date") +
-                  " spec" "ification for \"t\": \"" + c.Text + "\"",
+                  " spe" "cification for \"t\": \"" + c.Text + "\"",
               MessageOf([&] { ParseTime("t", c.Text, c.IsDuration); }));
   }
 }

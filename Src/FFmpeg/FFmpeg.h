@@ -1,0 +1,335 @@
+// The transcoding task: one run of the engine over the inputs, outputs,
+// stream maps and filter graphs that option processing built.
+//
+// TCustomFFmpeg adds to the option state everything one run needs: the
+// worker thread, the stop request, the termination record, the progress
+// throttle, the hook and preview slots and the lists of open codecs. The run
+// itself (Run) calls Transcode, which initialises (TranscodeInit.cpp), loops
+// (Loop*.cpp) and encodes and muxes (Output*.cpp). The task's own plumbing
+// lives in Task*.cpp.
+//
+// Threads: the caller (normally the main thread) calls Start, Stop, StopRun,
+// Pause, Resume and SetPreviewFlags; the worker thread (or the caller, for an
+// inline run) runs Run and everything below it.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FFmpegOpt/FFmpegOpt.h"
+
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
+struct AVFormatContext;
+struct AVFrame;
+struct AVCodecContext;
+
+namespace vexa {
+
+class TCustomFFmpeg;
+class TConvertThread;
+class TBitmap;  // the hook and preview bitmap (frame and audio hooks)
+
+// Priority of a worker thread; applied as a nice offset where permitted.
+enum TThreadPriority : int { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// Picture planes and line sizes as the frame hooks see them.
+struct TAVPicture {
+  uint8_t* Data[8] = {};
+  int LineSize[8] = {};
+};
+
+// Preview flags: bit 0 the preview window, bit 1 the preview bitmap.
+enum : int { pfPreviewWindow = 1, pfPreviewBitmap = 2 };
+
+// --- callback slots (installed by the encoder component)
+using TTaskTerminateCallback = std::function<void(TCustomFFmpeg* ATask)>;
+using TTaskProgressCallback =
+    std::function<void(TCustomFFmpeg* ATask, int AFileIndex, int AFrameNumber, int AFPS, float AQuality,
+                       float ABitRate, int64_t ACurrentSize, int64_t ACurrentDuration, int64_t ATotalDuration)>;
+// bitmap, StopHook (in/out), Update (in/out), PTS, frame number
+using TTaskVideoHookCallback = std::function<void(TCustomFFmpeg* ATask, TBitmap* ABitmap, bool& AStopHook,
+                                                  bool& AUpdate, int64_t APTS, int AFrameNumber)>;
+// picture, PTS, height, width, frame number, pixel format
+using TTaskFrameHookCallback = std::function<void(TCustomFFmpeg* ATask, TAVPicture* APicture, int64_t APTS,
+                                                  int AHeight, int AWidth, int AFrameNumber, int APixFmt)>;
+// first sample plane, PTS, size in bytes, sample rate, channels, sample format
+using TTaskAudioHookCallback =
+    std::function<void(TCustomFFmpeg* ATask, uint8_t* ASample, int64_t APTS, int ASize, int ASampleRate,
+                       int AChannels, AVSampleFormat ASampleFormat)>;
+// bitmap, PTS, frame number
+using TTaskPreviewBitmapCallback =
+    std::function<void(TCustomFFmpeg* ATask, TBitmap* ABitmap, int64_t APTS, int AFrameNumber)>;
+
+// A manual-reset event.
+class TTaskEvent {
+ public:
+  explicit TTaskEvent(bool signalled) : Signalled_(signalled) {}
+  void Set();
+  void Reset();
+  // True when signalled within `timeoutMs` (negative: wait without limit).
+  bool WaitFor(int timeoutMs);
+  bool IsSet();
+
+ private:
+  std::mutex Mutex_;
+  std::condition_variable Cond_;
+  bool Signalled_;
+};
+
+// Process-wide locks of the engine.
+std::mutex& CodecListLock();  // every task's OpenEncoders / OpenDecoders
+std::mutex& PreviewLock();    // every task's PreviewFlags and the preview step
+
+class TCustomFFmpeg : public TCustomFFmpegOpt {
+ public:
+  // Requires the encoder library set to be loaded (FFmpegException
+  // "Library %s not loaded." otherwise).
+  TCustomFFmpeg();
+  // StopRun(True), Cleanup, then the option state.
+  ~TCustomFFmpeg() override;
+
+  // Accepts the task and runs it inline (AInThread False, returns nullptr when
+  // the run has ended) or creates its worker thread suspended and returns it;
+  // the caller resumes it. Returns nullptr when the task was refused or
+  // already started.
+  TConvertThread* Start(bool AInThread, TThreadPriority APriority = tpNormal);
+  // The body of a run: Transcode, then close every open codec, Cleanup and
+  // NotifyTerminate, each step guarded.
+  void Run();
+  // Requests a stop of a running task; with AWait waits for the run to end
+  // (servicing the main-thread queue every 20 ms on the main thread).
+  void StopRun(bool AWait);
+  // Stops the task in whatever state it is in.
+  void Stop(bool AWait);
+  // The pause gate of the worker thread.
+  void Pause();
+  void Resume();
+  bool IsPaused() const;
+  // Called by the worker at every step of its loop and in its blocking waits:
+  // stands still while the task is paused and returns when resumed or when a
+  // stop was requested.
+  void PauseGate();
+  void NotifyTerminate();
+  // Releases everything the run and the option state allocated.
+  void Cleanup();
+  void SetPreviewFlags(int AFlags);
+  int GetPreviewFlags() const;
+  // Sets or clears one flag bit, keeping the others (one step under PreviewLock).
+  void ChangePreviewFlag(int ABit, bool AOn);
+  void SetHookBitsPixel(int ABits);
+  // Progress report after each step (AIsLast False, AFileIndex the join
+  // segment) and once at the end (AFileIndex -1, AIsLast True).
+  void ReportProgress(int AFileIndex, bool AIsLast, int64_t ACurrentTime, int64_t ATimerStart);
+
+  // --- transcoding (TranscodeInit.cpp, Loop*.cpp, Output*.cpp)
+  // The whole job: initialisation, loop, flush, trailers, final report.
+  // Raises FFmpegException on a fatal error.
+  int Transcode();
+
+  // Initialisation (TranscodeInit.cpp): decides copy or encode per output
+  // stream, opens encoders and decoders, writes the headers. 0 or a negative
+  // code (LastErrorText set for the aborts); fatal conditions raise.
+  int TranscodeInit();
+  int InitInputStream(int AIndex, std::string& AError);
+  // Times ("chapters" with an optional offset) into AStream's key frame list.
+  void ParseForcedKeyFrames(const std::string& AText, TOutputStream* AStream, AVCodecContext* ACodecContext);
+  void DumpStreamMapping();
+  void PrintSDP();
+
+  // The loop (LoopTranscode.cpp, LoopInput.cpp, LoopDecode.cpp).
+  int TranscodeStep();
+  TOutputStream* ChooseOutput();
+  bool NeedOutput();
+  int ProcessInput(int AFileIndex);
+  // Decodes one packet (nullptr: flush) or passes it to the stream copies.
+  int OutputPacket(TInputStream* AStream, const AVPacket* APacket);
+  void RateEmuSleep(TInputStream* AStream);
+  void CloseOutputStream(TOutputStream* AStream);
+  bool CheckRecordingTime(TOutputStream* AStream);
+
+  // Encoding and muxing (Output*.cpp).
+  int ReapFilters();
+  void DoVideoOut(TOutputFile* AFile, TOutputStream* AStream, AVFrame* AFrame);
+  void DoAudioOut(TOutputFile* AFile, TOutputStream* AStream, AVFrame* AFrame);
+  void DoSubtitleOut(TOutputFile* AFile, TOutputStream* AStream, TInputStream* AInput, AVSubtitle* ASubtitle);
+  void DoStreamCopy(TInputStream* AInput, TOutputStream* AStream, const AVPacket* APacket);
+  // The single path to the muxer; APacket is in the stream's time base and
+  // is consumed (unreferenced).
+  void WriteFrame(TOutputFile* AFile, AVPacket* APacket, TOutputStream* AStream);
+  void FlushEncoders();
+  void DoVideoStats(TOutputStream* AStream, int64_t AFrameSize);
+
+  // The encoder context of an output stream (in join mode the one of the
+  // stream's first-group counterpart).
+  AVCodecContext* EncoderContext(const TOutputStream* AStream) const;
+  // Whether AStream lies in the active range of the loop.
+  bool IsActiveStream(const TOutputStream* AStream) const;
+
+  // --- open-codec lists (under CodecListLock)
+  // Adds a stream right after its codec was opened.
+  void AddOpenEncoder(TOutputStream* AStream);
+  void AddOpenDecoder(TInputStream* AStream);
+  // Closes a stream's codec in the normal course of the run: frees the
+  // two-pass statistics input (encoders), frees the codec context, marks the
+  // codec closed and removes the stream from its list. Nothing happens for a
+  // codec that is not open.
+  void CloseEncoder(TOutputStream* AStream);
+  void CloseDecoder(TInputStream* AStream);
+  // Closes every codec still in the list; the list ends empty.
+  void CloseOpenEncoders();
+  void CloseOpenDecoders();
+  size_t OpenEncoderCount() const;
+  size_t OpenDecoderCount() const;
+
+  // --- state (see the class comment)
+  std::atomic<bool> StopRequested{false};
+  std::atomic<bool> Running{false};
+  std::atomic<bool> Terminated{false};
+  std::atomic<bool> Finished{false};
+  bool ExceptionRaised = false;
+  std::string ExceptionMsg;
+  TTaskEvent RunDoneEvent{true};
+  TTaskEvent NotifyDoneEvent{true};
+  int64_t ProgressInterval = 500000;  // microseconds
+  int64_t LastReportTime = -1;
+  bool PreviewFlagsChanged = false;
+  int64_t PreviewInterval = 100000;
+  int64_t LastPreviewTime = 0;
+  int HookBitsPixel = 32;  // bit depth of hook and preview bitmaps
+
+  int64_t VideoSize = 0;
+  int64_t AudioSize = 0;
+  int64_t SubtitleSize = 0;
+  int64_t ExtraSize = 0;
+  int DupCount = 0;
+  int DropCount = 0;
+  bool DupDropChanged = false;
+  std::array<int, 52> QPHistogram{};
+  int JoinSegment = 0;
+  int FirstActiveStream = 0;
+  int LastActiveStream = -1;
+  // Output buffer of subtitle encoding (1 MiB), allocated on first use.
+  std::vector<uint8_t> SubtitleBuffer;
+
+  // --- callback slots
+  TTaskAudioHookCallback AudioInputHook;
+  TTaskAudioHookCallback AudioOutputHook;
+  TTaskVideoHookCallback VideoInputHook;
+  TTaskVideoHookCallback VideoOutputHook;
+  TTaskFrameHookCallback FrameInputHook;
+  TTaskFrameHookCallback FrameOutputHook;
+  TTaskPreviewBitmapCallback PreviewBitmap;
+  TTaskProgressCallback Progress;
+  TTaskTerminateCallback Terminate;
+
+  bool VHookActive = false;
+
+ protected:
+  AVIOInterruptCB ReadInterruptCallback() override;
+  AVIOInterruptCB WriteInterruptCallback() override;
+
+ private:
+  friend class TConvertThread;
+  static int ReadInterrupt(void* opaque);
+  static int WriteInterrupt(void* opaque);
+  void FreeEngineData();
+  void RecordException(const std::string& AMessage);
+  bool OnWorkerThread() const;
+
+  // Transcoding internals (TranscodeInit.cpp, Loop*.cpp, Output*.cpp).
+  int SetupCopyStream(TOutputStream* AStream, TInputStream* AInput);
+  int SetupEncodedStream(TOutputStream* AStream, TInputStream* AInput, std::string& AError);
+  int OpenEncoder(TOutputStream* AStream, std::string& AError);
+  void CheckLeftoverOptions(const TDictionary& AOptions);
+  int InitBitstreamFilters(TOutputStream* AStream);
+  void EndOfRunRelease();
+  void SetActiveRange();
+  void SwitchJoinSegment(int AFileIndex);
+  void ReopenJoinEncoders();
+  int DecodePacket(TInputStream* AStream, const AVPacket* APacket, bool& AGotOutput);
+  void DecodeAudio(TInputStream* AStream, AVFrame* AFrame);
+  void DecodeVideo(TInputStream* AStream, AVFrame* AFrame, const AVPacket* APacket);
+  int DecodeSubtitle(TInputStream* AStream, const AVPacket* APacket, bool& AGotOutput);
+  void ProcessSubtitle(TInputStream* AStream, AVSubtitle* ASubtitle);
+  void ReconfigureFilterGraphs(TInputStream* AStream);
+  void SetAudioFrameSizes(TInputStream* AStream);
+  void SignalFilterEof(TInputStream* AStream);
+  void Sub2VideoUpdate(TInputStream* AStream, const AVSubtitle* ASubtitle);
+  void Sub2VideoPush(TInputStream* AStream, int64_t APts);
+  void Sub2VideoHeartbeat(TInputStream* AStream, int64_t APts);
+  void Sub2VideoFlush(TInputStream* AStream);
+  bool ForceKeyFrame(TOutputStream* AStream, AVCodecContext* AEnc, int64_t APts);
+  // Sends AFrame (nullptr: drain) to the encoder and writes what comes out;
+  // returns the number of packets written or the encoder's error.
+  int EncodeAndWrite(TOutputFile* AFile, TOutputStream* AStream, AVFrame* AFrame);
+  void WritePacketStats(TOutputStream* AStream, const AVPacket* APacket);
+
+  // Hook dispatch points of the input and output sides. The video steps
+  // belong to the hook layer; without connected video hooks they leave the
+  // frame as it is.
+  virtual void PreProcessVideoFrame(TInputStream* AStream, AVFrame* AFrame);
+  virtual bool PostProcessVideoFrame(AVFrame* AFrame, AVCodecContext* AEncoder, int64_t APTS, int AFrameNumber);
+  virtual void PreviewStep(AVFrame* AFrame, AVCodecContext* AEncoder, bool ABitmapReady, int64_t APTS,
+                           int AFrameNumber);
+  void RunAudioHook(TTaskAudioHookCallback& ASlot, AVFrame* AFrame, int64_t APTS);
+
+  TStdFilePtr VStatsFile_;
+  int64_t TimerStart_ = 0;
+
+  // Open-codec lists: newest first.
+  std::list<TOutputStream*> OpenEncoders_;
+  std::list<TInputStream*> OpenDecoders_;
+
+  int PreviewFlags_ = 0;
+  std::atomic<int64_t> StopRequestTime_{0};  // wall clock of the first stop request
+
+  mutable std::mutex ThreadLock_;
+  bool Started_ = false;  // Start or Stop has decided the task's fate
+  TConvertThread* ConvertThread_ = nullptr;       // while the task runs threaded
+  std::unique_ptr<TConvertThread> ThreadOwner_;   // joined on destruction
+  std::unique_ptr<std::thread> TerminateThread_;  // the TDoTerminateThread of Stop
+};
+
+// The worker thread of a threaded run. Created suspended by Start; the first
+// Resume starts it. Suspending is a gate the worker passes (PauseGate).
+class TConvertThread {
+ public:
+  TConvertThread(TCustomFFmpeg* ATask, TThreadPriority APriority);
+  ~TConvertThread();  // joins the thread
+  TConvertThread(const TConvertThread&) = delete;
+  TConvertThread& operator=(const TConvertThread&) = delete;
+
+  void Resume();
+  void Suspend();
+  bool Suspended() const;
+  TCustomFFmpeg* Task() const { return Task_; }
+  std::thread::id ThreadId() const;
+  // Worker side: waits while suspended (returns at once on a stop request).
+  void Gate();
+
+ private:
+  void Execute();
+
+  TCustomFFmpeg* Task_;
+  TThreadPriority Priority_;
+  mutable std::mutex Mutex_;
+  std::condition_variable Cond_;
+  bool Suspended_ = true;
+  bool Started_ = false;
+  std::thread Thread_;
+};
+
+}  // namespace vexa

@@ -1,0 +1,160 @@
+// The open-codec lists and the release of everything a run and the option
+// state allocated.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "FFLoad/FFLoad.h"
+#include "FFmpeg/FFmpeg.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/mem.h>
+}
+
+namespace vexa {
+
+// --- open-codec lists
+
+void TCustomFFmpeg::AddOpenEncoder(TOutputStream* AStream) {
+  std::lock_guard<std::mutex> guard(CodecListLock());
+  if (std::find(OpenEncoders_.begin(), OpenEncoders_.end(), AStream) == OpenEncoders_.end())
+    OpenEncoders_.push_front(AStream);
+}
+
+void TCustomFFmpeg::AddOpenDecoder(TInputStream* AStream) {
+  std::lock_guard<std::mutex> guard(CodecListLock());
+  if (std::find(OpenDecoders_.begin(), OpenDecoders_.end(), AStream) == OpenDecoders_.end())
+    OpenDecoders_.push_front(AStream);
+}
+
+// Frees an encoder context (the two-pass statistics input is not the
+// library's to free) and marks the stream's encoder closed.
+static void ReleaseEncoder(TOutputStream* AStream) {
+  if (AStream->CodecContext) av_freep(&AStream->CodecContext->stats_in);
+  AStream->CodecContext.reset();
+  AStream->EncoderClosed = true;
+}
+
+static void ReleaseDecoder(TInputStream* AStream) {
+  AStream->CodecContext.reset();
+  AStream->DecoderClosed = true;
+}
+
+void TCustomFFmpeg::CloseEncoder(TOutputStream* AStream) {
+  std::lock_guard<std::mutex> guard(CodecListLock());
+  const auto it = std::find(OpenEncoders_.begin(), OpenEncoders_.end(), AStream);
+  if (it == OpenEncoders_.end()) return;
+  OpenEncoders_.erase(it);
+  if (AStream->EncoderOpened && !AStream->EncoderClosed) ReleaseEncoder(AStream);
+}
+
+void TCustomFFmpeg::CloseDecoder(TInputStream* AStream) {
+  std::lock_guard<std::mutex> guard(CodecListLock());
+  const auto it = std::find(OpenDecoders_.begin(), OpenDecoders_.end(), AStream);
+  if (it == OpenDecoders_.end()) return;
+  OpenDecoders_.erase(it);
+  if (!AStream->DecoderClosed) ReleaseDecoder(AStream);
+}
+
+void TCustomFFmpeg::CloseOpenEncoders() {
+  std::lock_guard<std::mutex> guard(CodecListLock());
+  for (TOutputStream* stream : OpenEncoders_)
+    if (!stream->EncoderClosed) ReleaseEncoder(stream);
+  OpenEncoders_.clear();
+}
+
+void TCustomFFmpeg::CloseOpenDecoders() {
+  std::lock_guard<std::mutex> guard(CodecListLock());
+  for (TInputStream* stream : OpenDecoders_)
+    if (!stream->DecoderClosed) ReleaseDecoder(stream);
+  OpenDecoders_.clear();
+}
+
+size_t TCustomFFmpeg::OpenEncoderCount() const {
+  std::lock_guard<std::mutex> guard(CodecListLock());
+  return OpenEncoders_.size();
+}
+
+size_t TCustomFFmpeg::OpenDecoderCount() const {
+  std::lock_guard<std::mutex> guard(CodecListLock());
+  return OpenDecoders_.size();
+}
+
+// --- clean-up
+
+void TCustomFFmpeg::Cleanup() {
+  FFLoader().CheckLibs(EncoderLibs);
+  FreeEngineData();
+  // The hook layer's buffers, vhook modules and previewer are owned by their
+  // records and go with them.
+  LastPreviewTime = 0;
+}
+
+// The local path of an output URL, or empty when it is not a plain file.
+static std::string LocalPath(const char* url) {
+  if (!url || !*url) return "";
+  if (std::strncmp(url, "file:", 5) == 0) return url + 5;
+  // Any other "proto:" prefix is not a local file (a one-letter prefix would
+  // be a drive letter, which has no meaning here either).
+  const char* colon = std::strchr(url, ':');
+  const char* slash = std::strchr(url, '/');
+  if (colon && (!slash || colon < slash)) return "";
+  return url;
+}
+
+// Deletes `path` when it is a regular file of 0 bytes.
+static void DeleteIfEmpty(const std::string& path) {
+  if (path.empty()) return;
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) unlink(path.c_str());
+}
+
+void TCustomFFmpeg::FreeEngineData() {
+  // 1. Filter graphs with their endpoints.
+  FilterGraphs.clear();
+  // 2. The subtitle output buffer.
+  SubtitleBuffer.clear();
+  SubtitleBuffer.shrink_to_fit();
+  // 3. Codecs still open on the output streams; the dictionaries go with the
+  // records.
+  for (auto& stream : OutputStreams)
+    if (stream && stream->CodecContext && !stream->EncoderClosed) ReleaseEncoder(stream.get());
+  {
+    std::lock_guard<std::mutex> guard(CodecListLock());
+    OpenEncoders_.clear();
+  }
+  // 4. Output files: each format context once (join groups share it).
+  std::set<AVFormatContext*> freed;
+  for (auto& file : OutputFiles) {
+    if (!file) continue;
+    AVFormatContext* context = file->FormatContext;
+    file->FormatContext = nullptr;
+    if (!context || !freed.insert(context).second) continue;
+    if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE) && context->pb) {
+      avio_closep(&context->pb);
+      DeleteIfEmpty(LocalPath(context->url));
+    }
+    avformat_free_context(context);
+  }
+  OutputFiles.clear();
+  OutputStreams.clear();
+  // 5. Input files (each closes its format context), 6. input streams.
+  InputFiles.clear();
+  {
+    std::lock_guard<std::mutex> guard(CodecListLock());
+    OpenDecoders_.clear();
+  }
+  InputStreams.clear();
+  // 7. The video statistics file.
+  VStatsFile_.reset();
+  VstatsFileName.clear();
+  // The progress output normally closes with the final report; an aborted
+  // run leaves it here.
+  ProgressOutput.reset();
+}
+
+}  // namespace vexa

@@ -1,0 +1,136 @@
+#include "GDICapture/ScreenThread.h"
+
+#include <chrono>
+#include <cmath>
+
+extern "C" {
+#include <libavutil/time.h>
+}
+
+#include "GDICapture/ScreenSource.h"
+
+namespace vexa {
+
+const int kDropThresholds[4] = {62, 75, 87, 100};
+
+int64_t CaptureClock() { return av_gettime(); }
+
+TScreenThread::TScreenThread(TCaptureContext& c) : Context_(c) {
+  Thread_ = std::thread([this] {
+    Execute();
+    Running_.store(false);
+  });
+}
+
+TScreenThread::~TScreenThread() {
+  Terminate();
+  WaitFor();
+}
+
+void TScreenThread::WaitFor() { JoinCaptureThread(Thread_, Running_); }
+
+void TScreenThread::WaitForDueTime(double period) {
+  TCaptureContext& c = Context_;
+  const long double perFrame = static_cast<long double>(c.FrameRate.den) / c.FrameRate.num;
+  for (;;) {
+    const int64_t now = CaptureClock();
+    // counter x period is the due time in microseconds.
+    const int64_t wait = std::llrint(static_cast<long double>(c.ScheduleCounter) * perFrame -
+                                     static_cast<long double>(now));
+    if (wait > 0) {
+      const int64_t ms = wait / 1000;
+      // Whole milliseconds, at most 10 at a time so that a terminate request
+      // is seen soon; below 1 ms the due time is polled again.
+      if (ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms < 10 ? ms : 10));
+      else
+        std::this_thread::yield();
+      if (Terminated_.load() || c.Stopped.load()) return;
+      continue;
+    }
+    const int64_t periodUs = std::llrint(period * 1000000.0);
+    const int64_t lost = periodUs > 0 ? -wait / periodUs : 0;
+    if (lost > 0) {
+      c.ScheduleCounter += lost * 1000000;
+      c.Log(llInfo,
+            "We lost %d frames. It might be caused by paused or bad performance or frame rate is "
+            "too high.\n",
+            static_cast<int>(lost));
+    }
+    c.ScheduleCounter += 1000000;
+    return;
+  }
+}
+
+bool TScreenThread::CaptureFrame(TCaptureContext& c) {
+  const int error = c.Screen->Grab();
+  if (error) {
+    if (c.Stopped.load()) return false;
+    c.Fail(AVERROR(EIO));
+    c.Log(llError, "Failed to capture image: BitBlt() error %li\n", static_cast<long>(error));
+    return false;
+  }
+
+  int64_t timestamp = 0;
+  const int64_t now = CaptureClock();
+  if (c.StartTime.load() == 0) {
+    c.ScheduleCounter = std::llrint(static_cast<long double>(now) * c.FrameRate.num / c.FrameRate.den);
+    c.StartTime.store(now);
+  } else {
+    timestamp = now - c.StartTime.load();
+  }
+
+  if (c.DrawCursor.load()) c.Screen->DrawCursor(c);
+
+  // Messages are logged after the queue mutex is released: a logger that
+  // waits for the main thread must never wait while holding it.
+  int fullness = -1;
+  int failure = 0;
+  {
+    auto lock = c.Queue.Lock();
+    ++c.DropCounter;
+    const int64_t limit = c.FormatContext->max_picture_buffer;
+    const int64_t percent = limit > 0 ? c.Queue.BufferedBytes(lock) * 100 / limit : 0;
+    if (percent >= kDropThresholds[c.DropCounter % 4]) {
+      fullness = static_cast<int>(percent);
+    } else {
+      TPacketPtr packet(av_packet_alloc());
+      if (!packet) {
+        failure = 1;
+      } else if (av_new_packet(packet.get(), c.FrameBytes) < 0) {
+        failure = 2;
+      } else {
+        packet->stream_index = c.VideoStreamIndex;
+        packet->pts = timestamp;
+        c.Screen->CopyBits(packet->data);
+        c.Queue.Append(std::move(packet), lock);
+      }
+      if (failure) c.Fail(AVERROR(ENOMEM));
+    }
+  }
+  if (fullness >= 0) c.Log(llError, "real-time buffer %d%% full! frame dropped!\n", fullness);
+  if (failure == 1) c.Log(llError, "av_mallocz() error\n");
+  if (failure == 2) c.Log(llError, "av_new_packet() error\n");
+  return failure == 0;
+}
+
+void TScreenThread::Execute() {
+  TCaptureContext& c = Context_;
+  while (!c.Started.load() && !Terminated_.load())
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+  const double period = static_cast<double>(c.FrameRate.den) / c.FrameRate.num;
+  while (!Terminated_.load() && !c.Stopped.load()) {
+    if (c.Paused()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    if (c.StartTime.load() != 0) {
+      WaitForDueTime(period);
+      if (Terminated_.load() || c.Stopped.load()) break;
+    }
+    if (!CaptureFrame(c)) break;
+  }
+}
+
+}  // namespace vexa

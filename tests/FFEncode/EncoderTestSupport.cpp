@@ -1,0 +1,109 @@
+#include "EncoderTestSupport.h"
+
+#include <memory>
+
+#include "Base/MainThread.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace vexa::test {
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return done();
+    CheckSynchronize(10);
+  }
+  return true;
+}
+
+void PumpFor(int ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < deadline) CheckSynchronize(10);
+}
+
+namespace {
+struct TInputClose {
+  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct TCodecFree {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct TPacketFree {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct TFrameFree {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+}  // namespace
+
+TReadBack ReadBack(const std::string& path) {
+  TReadBack result;
+  AVFormatContext* raw = nullptr;
+  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return result;
+  std::unique_ptr<AVFormatContext, TInputClose> input(raw);
+  if (avformat_find_stream_info(input.get(), nullptr) < 0) return result;
+  result.Opened = true;
+  result.Format = input->iformat->name;
+  std::vector<std::unique_ptr<AVCodecContext, TCodecFree>> decoders;
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    const AVCodecParameters* par = input->streams[i]->codecpar;
+    result.Codecs.push_back(avcodec_get_name(par->codec_id));
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    std::unique_ptr<AVCodecContext, TCodecFree> ctx(codec ? avcodec_alloc_context3(codec) : nullptr);
+    if (ctx && (avcodec_parameters_to_context(ctx.get(), par) < 0 || avcodec_open2(ctx.get(), codec, nullptr) < 0))
+      ctx.reset();
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+      result.VideoWidth = par->width;
+      result.VideoHeight = par->height;
+    }
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO) result.AudioSampleRate = par->sample_rate;
+    decoders.push_back(std::move(ctx));
+  }
+  std::unique_ptr<AVPacket, TPacketFree> packet(av_packet_alloc());
+  std::unique_ptr<AVFrame, TFrameFree> frame(av_frame_alloc());
+  auto drain = [&](AVCodecContext* ctx) {
+    while (avcodec_receive_frame(ctx, frame.get()) >= 0) {
+      if (ctx->codec_type == AVMEDIA_TYPE_VIDEO) ++result.VideoFrames;
+      if (ctx->codec_type == AVMEDIA_TYPE_AUDIO) result.AudioSamples += frame->nb_samples;
+      av_frame_unref(frame.get());
+    }
+  };
+  int ret;
+  while ((ret = av_read_frame(input.get(), packet.get())) >= 0) {
+    AVCodecContext* ctx = decoders[static_cast<size_t>(packet->stream_index)].get();
+    if (ctx) {
+      if (avcodec_send_packet(ctx, packet.get()) < 0) ++result.DecodeErrors;
+      drain(ctx);
+    }
+    av_packet_unref(packet.get());
+  }
+  result.ReachedEnd = ret == AVERROR_EOF;
+  for (auto& ctx : decoders) {
+    if (!ctx) continue;
+    avcodec_send_packet(ctx.get(), nullptr);
+    drain(ctx.get());
+  }
+  return result;
+}
+
+std::string LavfiVideo(double seconds, int rate) {
+  std::string video = "testsrc=size=320x240:rate=" + std::to_string(rate);
+  if (seconds > 0) video += ":duration=" + std::to_string(seconds);
+  return video;
+}
+
+std::string LavfiInput(double seconds, int rate) {
+  std::string video = "testsrc=size=320x240:rate=" + std::to_string(rate);
+  std::string audio = "sine=frequency=440:sample_rate=44100";
+  if (seconds > 0) {
+    video += ":duration=" + std::to_string(seconds);
+    audio += ":duration=" + std::to_string(seconds);
+  }
+  return video + "[out0];" + audio + "[out1]";
+}
+
+}  // namespace vexa::test

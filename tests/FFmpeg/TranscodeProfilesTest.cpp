@@ -1,0 +1,91 @@
+// The recorder's seven output profiles transcode lavfi video and audio into
+// files that decode again with the expected streams, codecs and lengths.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "TranscodeTestSupport.h"
+
+namespace vexa::test {
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+constexpr int kFps = 25;
+constexpr double kSeconds = 2.0;
+constexpr int kRate = 44100;
+
+struct TProfile {
+  const char* Name;
+  const char* Extension;
+  const char* Codecs;  // the format's codec text of the output line
+  const char* Video;   // expected codec names
+  const char* Audio;
+  const char* Format;  // demuxer name read back (prefix)
+};
+
+// The output line as the recorder builds it, for a region of kWidth x kHeight
+// with sound, quality 6, 768 kbit/s and two processors.
+std::string OutputLine(const TProfile& p) {
+  std::string line;
+  if (std::string(p.Name) == "mp4") line += " -c:v mpeg4 -c:a aac";
+  line += " -s " + std::to_string(kWidth) + "x" + std::to_string(kHeight);
+  line += p.Codecs;
+  line += " -ac 2 ";
+  line += " -b:a 128k -ar " + std::to_string(kRate);
+  line += " -sn -b:v 768k -qscale 6  -threads 2";
+  line += "   -async 1 -vsync 1 ";
+  return line;
+}
+
+class TranscodeProfilesTest : public ::testing::TestWithParam<TProfile> {};
+
+TEST_P(TranscodeProfilesTest, WritesADecodableFile) {
+  const TProfile& p = GetParam();
+  TTempDir dir;
+  const std::string out = dir.Path(std::string("rec") + p.Extension);
+  TTranscodeLog log;
+  {
+    TTestTask task;
+    ASSERT_TRUE(task.AddLavfi(kWidth, kHeight, kFps, kSeconds, kRate));
+    ASSERT_GE(task.AddOutput(out, OutputLine(p)), 0) << task.LastErrorText;
+    task.RunInline();
+    ASSERT_FALSE(task.ExceptionRaised) << task.ExceptionMsg << "\n" << log.Text();
+    EXPECT_TRUE(task.Finished);
+  }
+
+  const TDecodedFile file = DecodeFile(out);
+  EXPECT_EQ(file.Format.rfind(p.Format, 0), 0u) << file.Format;
+  ASSERT_EQ(file.Streams.size(), 2u);
+  const TDecodedStream* v = file.First(AVMEDIA_TYPE_VIDEO);
+  const TDecodedStream* a = file.First(AVMEDIA_TYPE_AUDIO);
+  ASSERT_NE(v, nullptr);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(v->Codec, p.Video);
+  EXPECT_EQ(a->Codec, p.Audio);
+  EXPECT_EQ(v->Width, kWidth);
+  EXPECT_EQ(v->Height, kHeight);
+  EXPECT_EQ(a->SampleRate, kRate);
+  EXPECT_EQ(a->Channels, 2);
+  EXPECT_EQ(v->DecodeErrors, 0);
+  EXPECT_EQ(a->DecodeErrors, 0);
+  EXPECT_NEAR(static_cast<double>(v->Frames), kFps * kSeconds, 1.0);
+  // One audio frame of the encoder (at most 2048 samples for these codecs).
+  const double audioSeconds = static_cast<double>(a->Samples) / a->SampleRate;
+  EXPECT_NEAR(audioSeconds, kSeconds, 2048.0 / kRate) << a->Samples << " samples";
+  EXPECT_GT(file.Size, 10000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Profiles, TranscodeProfilesTest,
+    ::testing::Values(TProfile{"mp4", ".mp4", "", "mpeg4", "aac", "mov"},
+                      TProfile{"swf", ".swf", " -c:a libmp3lame", "flv1", "mp3", "swf"},
+                      TProfile{"flv", ".flv", " -c:a libmp3lame", "flv1", "mp3", "flv"},
+                      TProfile{"wmv", ".wmv", " -c:v wmv2 -c:a wmav2", "wmv2", "wmav2", "asf"},
+                      TProfile{"mkv", ".mkv", " -pix_fmt yuv420p  -c:v libx264 ", "h264", "vorbis", "matroska"},
+                      TProfile{"avi", ".avi", " -c:v rawvideo", "rawvideo", "mp3", "avi"},
+                      TProfile{"webm", ".webm", " -f webm  -c:v libvpx -c:a libvorbis", "vp8", "vorbis", "matroska"}),
+    [](const ::testing::TestParamInfo<TProfile>& info) { return std::string(info.param.Name); });
+
+}  // namespace
+}  // namespace vexa::test
