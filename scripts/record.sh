@@ -54,6 +54,6 @@ if [ ! -s "$output" ]; then
   exit 1
 fi
 echo "record: wrote $output"
-mediainfo --Inform="General;  %Format%, %Duration/String3%, %FileSize/String%\n" "$output" || true
-mediainfo --Inform="Video;  video: %Format% %Width%x%Height% %FrameRate% fps, %FrameCount% frames\n" "$output" || true
-mediainfo --Inform="Audio;  audio: %Format% %SamplingRate% Hz, %Channel(s)% channels, %Duration/String3%\n" "$output" || true
+mediainfo --Inform="General;  %Format%, %Duration/String3%, %FileSize/String%" "$output" || true
+mediainfo --Inform="Video;  video: %Format% %Width%x%Height% %FrameRate% fps, %FrameCount% frames" "$output" || true
+mediainfo --Inform="Audio;  audio: %Format% %SamplingRate% Hz, %Channel(s)% channels, %Duration/String3%" "$output" || true

@@ -85,3 +85,31 @@ TEST_F(TranscodeTwoPassTest, SecondPassWithoutLogFails) {
 
 }  // namespace
 }  // namespace vexa::test
+
+namespace vexa::test {
+namespace {
+
+TEST(TranscodeComplexGraphTest, LabelledGraphOutputFeedsTheEncoder) {
+  TTempDir dir;
+  TTranscodeLog log;
+  const std::string out = dir.Path("out.mkv");
+  {
+    TTestTask task;
+    ASSERT_TRUE(task.AddInput(LavfiVideo(160, 120, 25, 1.0), "-f lavfi"));
+    ASSERT_GE(task.AddOutput(out, "-filter_complex \"[0:v] scale=80:60, hflip [small]\" -map \"[small]\" -c:v mpeg4"),
+              0)
+        << task.LastErrorText;
+    task.RunInline();
+    ASSERT_FALSE(task.ExceptionRaised) << task.ExceptionMsg << "\n" << log.Text();
+  }
+  EXPECT_TRUE(log.Contains("  Stream #0:0 (rawvideo) -> "));
+  const TDecodedFile f = DecodeFile(out);
+  const TDecodedStream* v = f.First(AVMEDIA_TYPE_VIDEO);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->Width, 80);
+  EXPECT_EQ(v->Height, 60);
+  EXPECT_EQ(v->Frames, 25);
+}
+
+}  // namespace
+}  // namespace vexa::test

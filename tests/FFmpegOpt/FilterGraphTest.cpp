@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "FFmpegOpt/FilterGraphs.h"
 #include "OutputStreamFixture.h"
@@ -168,12 +169,49 @@ TEST_F(FilterGraphTest, KeptPixelFormatTurnsOffAutomaticConversion) {
   EXPECT_LT(Engine.ConfigureFilterGraph(*rgb), 0);
 }
 
+// Pushes a black 320x240 frame through a watermark graph; the luma inside the
+// bottom-right 16x16 picture (5-pixel margin), elsewhere, and in the margin.
+struct TCornerLuma {
+  int Inside = -1, Elsewhere = -1, Margin = -1;
+};
+
+TCornerLuma PushBlackFrame(TFilterGraph* fg) {
+  TCornerLuma result;
+  TFramePtr in = NewFrame();
+  in->format = AV_PIX_FMT_YUV420P;
+  in->width = 320;
+  in->height = 240;
+  EXPECT_EQ(av_frame_get_buffer(in.get(), 0), 0);
+  for (int y = 0; y < 240; ++y) std::memset(in->data[0] + y * in->linesize[0], 16, 320);
+  for (int p = 1; p <= 2; ++p)
+    for (int y = 0; y < 120; ++y) std::memset(in->data[p] + y * in->linesize[p], 128, 160);
+  in->pts = 0;
+  EXPECT_EQ(av_buffersrc_add_frame_flags(fg->Inputs[0]->Filter, in.get(), 0), 0);
+  EXPECT_EQ(av_buffersrc_add_frame_flags(fg->Inputs[0]->Filter, nullptr, 0), 0);
+  TFramePtr out = NewFrame();
+  if (av_buffersink_get_frame(fg->Outputs[0]->Filter, out.get()) < 0 || out->width != 320 || out->height != 240) {
+    ADD_FAILURE() << "no 320x240 frame out of the graph";
+    return result;
+  }
+  auto luma = [&](int x, int y) { return static_cast<int>(out->data[0][y * out->linesize[0] + x]); };
+  result.Inside = luma(320 - 5 - 8, 240 - 5 - 8);
+  result.Elsewhere = luma(10, 10);
+  result.Margin = luma(320 - 2, 240 - 2);
+  return result;
+}
+
+// The recorder's watermark description for a picture path, position 9.
+std::string WatermarkDescription(const std::string& path) {
+  std::string escaped;
+  for (char c : path) escaped += c == ':' ? std::string("\\\\:") : std::string(1, c);
+  return "movie=" + escaped + " [watermark]; [in] [watermark] overlay=main_w-overlay_w-5:main_h-overlay_h-5 [out]";
+}
+
 TEST_F(FilterGraphTest, WatermarkDescriptionBlendsThePicture) {
   OpenInput(VideoOnlySpec(320, 240));
   const std::string png = Dir.Path("logo.png");
   WritePng(png, 16, 16, 0xFFFFFFFF);
-  const std::string description =
-      "movie=" + png + " [watermark]; [in] [watermark] overlay=main_w-overlay_w-5:main_h-overlay_h-5 [out]";
+  const std::string description = WatermarkDescription(png);
   TFilterGraph* fg = SimpleVideo("-c:v mpeg4 -vf \"" + description + "\"");
   ASSERT_EQ(Engine.OutputStreams[0]->FilterDescription, description);
   ASSERT_EQ(Engine.ConfigureFilterGraph(*fg), 0);
@@ -181,25 +219,73 @@ TEST_F(FilterGraphTest, WatermarkDescriptionBlendsThePicture) {
   EXPECT_EQ(fg->Outputs[0]->Name, "Parsed_overlay_1");
 
   // A black frame in, the white picture in the bottom-right corner out.
-  TFramePtr in = NewFrame();
-  in->format = AV_PIX_FMT_YUV420P;
-  in->width = 320;
-  in->height = 240;
-  ASSERT_EQ(av_frame_get_buffer(in.get(), 0), 0);
-  for (int y = 0; y < 240; ++y) std::memset(in->data[0] + y * in->linesize[0], 16, 320);
-  for (int p = 1; p <= 2; ++p)
-    for (int y = 0; y < 120; ++y) std::memset(in->data[p] + y * in->linesize[p], 128, 160);
-  in->pts = 0;
-  ASSERT_EQ(av_buffersrc_add_frame_flags(fg->Inputs[0]->Filter, in.get(), 0), 0);
-  ASSERT_EQ(av_buffersrc_add_frame_flags(fg->Inputs[0]->Filter, nullptr, 0), 0);
-  TFramePtr out = NewFrame();
-  ASSERT_GE(av_buffersink_get_frame(fg->Outputs[0]->Filter, out.get()), 0);
-  ASSERT_EQ(out->width, 320);
-  ASSERT_EQ(out->height, 240);
-  auto luma = [&](int x, int y) { return out->data[0][y * out->linesize[0] + x]; };
-  EXPECT_GT(luma(320 - 5 - 8, 240 - 5 - 8), 200);  // inside the picture
-  EXPECT_LT(luma(10, 10), 40);                     // elsewhere unchanged
-  EXPECT_LT(luma(320 - 2, 240 - 2), 40);           // the 5-pixel margin
+  const TCornerLuma luma = PushBlackFrame(fg);
+  EXPECT_GT(luma.Inside, 200);
+  EXPECT_LT(luma.Elsewhere, 40);
+  EXPECT_LT(luma.Margin, 40);
+}
+
+struct TWatermarkPathCase {
+  const char* Label;
+  std::vector<std::string> Pictures;  // files written, relative to the test folder
+  std::string Source;                 // the path the description names
+};
+
+class WatermarkPathTest : public FilterGraphTest, public ::testing::WithParamInterface<TWatermarkPathCase> {};
+
+// Names the image reader would take for numbered sequences still open the
+// picture stored under them; a real sequence pattern keeps its meaning.
+TEST_P(WatermarkPathTest, PictureOpensUnderItsName) {
+  const TWatermarkPathCase& c = GetParam();
+  OpenInput(VideoOnlySpec(320, 240));
+  for (const std::string& picture : c.Pictures) {
+    const std::string path = Dir.Path(picture);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    WritePng(path, 16, 16, 0xFFFFFFFF);
+  }
+  const std::string description = WatermarkDescription(Dir.Path(c.Source));
+  TFilterGraph* fg = SimpleVideo("-c:v mpeg4 -vf \"" + description + "\"");
+  ASSERT_EQ(Engine.ConfigureFilterGraph(*fg), 0) << description;
+  // The stream keeps the description as it was written.
+  EXPECT_EQ(Engine.OutputStreams[0]->FilterDescription, description);
+  const TCornerLuma luma = PushBlackFrame(fg);
+  EXPECT_GT(luma.Inside, 200);
+  EXPECT_LT(luma.Elsewhere, 40);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, WatermarkPathTest,
+    ::testing::Values(TWatermarkPathCase{"FolderWithPercentD", {"wm%d/logo.png"}, "wm%d/logo.png"},
+                      TWatermarkPathCase{"NameWithPercentD", {"logo%d.png"}, "logo%d.png"},
+                      TWatermarkPathCase{"ZeroPaddedNumberAndColon", {"a:b/logo%03d.png"}, "a:b/logo%03d.png"},
+                      TWatermarkPathCase{"SequencePattern", {"seq0.png", "seq1.png"}, "seq%d.png"}),
+    [](const ::testing::TestParamInfo<TWatermarkPathCase>& info) { return std::string(info.param.Label); });
+
+TEST_F(FilterGraphTest, LiteralMovieNamesLeaveOtherDescriptionsAlone) {
+  const std::string folder = Dir.Path("w%d");
+  std::filesystem::create_directories(folder);
+  const std::string png = folder + "/logo.png";
+  WritePng(png, 4, 4, 0xFFFFFFFF);
+  const std::string literal = ":format_opts=pattern_type=none";
+  struct TCase {
+    std::string Description;
+    std::string Expected;
+  } cases[] = {
+      // Inserted right after the name; every source of the graph is looked at.
+      {"movie=" + png + " [wm]; [in][wm] overlay [out]", "movie=" + png + literal + " [wm]; [in][wm] overlay [out]"},
+      {"[in] null [a]; movie@pic=filename=" + png + ":loop=0 [wm]; [a][wm] overlay [out]",
+       "[in] null [a]; movie@pic=filename=" + png + ":loop=0" + literal + " [wm]; [a][wm] overlay [out]"},
+      {"amovie=" + png + ",anull", "amovie=" + png + literal + ",anull"},
+      // Unchanged: options of its own, another demuxer, a name without a
+      // number, a pattern that names no file, other filters.
+      {"movie=" + png + ":format_opts=probesize=32 [wm]", ""},
+      {"movie=" + png + ":png_pipe [wm]", ""},
+      {"movie=" + Dir.Path("plain.png") + " [wm]", ""},
+      {"movie=" + Dir.Path("none%d.png") + " [wm]", ""},
+      {"drawtext=text=" + png, ""},
+  };
+  for (const TCase& c : cases)
+    EXPECT_EQ(LiteralMovieSources(c.Description), c.Expected.empty() ? c.Description : c.Expected) << c.Description;
 }
 
 struct TBadSimpleCase {

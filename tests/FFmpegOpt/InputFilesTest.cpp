@@ -104,6 +104,10 @@ TEST_F(InputFilesTest, ProgramFormatDeliversPacketsAndClosesOnce) {
   ASSERT_EQ(Open("-f vexatest -s 64x48 -r 10", "video=0"), 0) << Engine.LastErrorText;
   const TInputFile& file = *Engine.InputFiles[0];
   ASSERT_NE(file.ProgramFormat, nullptr);
+  // A live input has no length and no container start: none is made up.
+  EXPECT_EQ(file.FormatContext->duration, AV_NOPTS_VALUE);
+  EXPECT_EQ(file.FormatContext->start_time, AV_NOPTS_VALUE);
+  EXPECT_EQ(Engine.LongestInputDuration, -1);
   AVPacket* pkt = av_packet_alloc();
   int packets = 0;
   int ret = 0;

@@ -337,6 +337,37 @@ TEST_F(OutputFilesTest, ExistingFileIsOverwrittenAndEmptyOutputRemovedAtRelease)
   EXPECT_FALSE(FileExists(path));
 }
 
+struct TMuxTimingCase {
+  const char* Line;
+  const char* Preload;  // nullptr: no "preload" muxer option
+  int MaxDelay;
+};
+
+class MuxTimingTest : public OutputFilesTest, public ::testing::WithParamInterface<TMuxTimingCase> {};
+
+TEST_P(MuxTimingTest, PreloadAndDelayReachTheMuxer) {
+  In(VideoOnlySpec());
+  const TMuxTimingCase& c = GetParam();
+  ASSERT_EQ(Out(c.Line), 0) << Engine.LastErrorText;
+  EXPECT_STREQ(Engine.OutputFiles[0]->Options.Value("preload"), c.Preload);
+  EXPECT_EQ(Oc()->max_delay, c.MaxDelay);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, MuxTimingTest,
+                         ::testing::Values(TMuxTimingCase{"", nullptr, 700000},
+                                           TMuxTimingCase{"-muxpreload 0.5 -muxdelay 0.25", "500000", 250000},
+                                           TMuxTimingCase{"-muxpreload 1.0000005", "1000000", 700000},
+                                           TMuxTimingCase{"-muxdelay 0", nullptr, 0}));
+
+TEST_F(OutputFilesTest, FormatThatNeedsANumberRefusesAPlainName) {
+  In(VideoOnlySpec());
+  const std::string name = Dir.Path("chunk.webm");
+  EXPECT_EQ(Out("-f webm_chunk -vn", "chunk.webm"), -1);
+  EXPECT_EQ(Engine.LastErrorText, name + ": Invalid argument");
+  EXPECT_TRUE(Engine.OutputFiles.empty());
+  EXPECT_FALSE(FileExists(name));
+}
+
 TEST_F(OutputFilesTest, UnopenableOutputLeavesNoFile) {
   In(VideoOnlySpec());
   EXPECT_EQ(Out("", "missing-dir/out.mkv"), -1);
