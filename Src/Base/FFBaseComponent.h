@@ -28,7 +28,7 @@ class TFFBaseComponent {
   std::string LastErrMsg_;
 
  private:
-  std::string About_ = "Vexa transcoding engine";
+  std::string About_;  // free text, empty by default
   std::string Version_ = "5.2";
   int ReadTimeout_ = DefaultIOTimeout;
   int WriteTimeout_ = DefaultIOTimeout;

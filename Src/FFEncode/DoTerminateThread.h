@@ -38,7 +38,10 @@ class TCustomEncoder::TDoTerminateThread {
     if (!owner.Destroying_ && Handler_) {
       try {
         if (Synchronise_ && SynchronizeEvents())
-          Synchronize([this] { Handler_(Owner_, Info_); });
+          Synchronize([this] {
+            // The component may have begun its destruction meanwhile.
+            if (!Owner_->Destroying_) Handler_(Owner_, Info_);
+          });
         else
           Handler_(Owner_, Info_);
       } catch (const std::exception& e) {

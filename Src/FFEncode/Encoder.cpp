@@ -42,11 +42,32 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
+// Runs `open` with a fresh file option set of `task`, freed afterwards
+// whatever happens.
+template <typename F>
+int WithFileOptions(TFFmpeg& task, F&& open) {
+  TFileOptions options;
+  task.InitFileOptions(options);
+  try {
+    const int result = open(options);
+    task.FreeFileOptions(options);
+    return result;
+  } catch (...) {
+    task.FreeFileOptions(options);
+    throw;
+  }
+}
+
 }  // namespace
 
 TCustomEncoder::TCustomEncoder() : Decoder_(std::make_unique<TFFDecoder>()) {}
 
 TCustomEncoder::~TCustomEncoder() {
+  Shutdown();
+  Decoder_.reset();
+}
+
+void TCustomEncoder::Shutdown() {
   Destroying_ = true;
   SetOnProgress(nullptr);
   SetOnTerminate(nullptr);
@@ -66,7 +87,6 @@ TCustomEncoder::~TCustomEncoder() {
   Tasks_.Clear();
   Retired_.clear();
   ReapDeliveries(true);
-  Decoder_.reset();
 }
 
 bool TCustomEncoder::LibrariesLoaded() const { return FFLoader().Loaded(EncoderLibs); }
@@ -120,6 +140,13 @@ void TCustomEncoder::ClearTasks() {
   Paused_ = false;
 }
 
+void TCustomEncoder::ApplySettings(TFFmpeg& ATask) const {
+  ATask.LastErrorText.clear();
+  ATask.StrictOptions = StrictOptions_;
+  ATask.ReadTimeout = ReadTimeout();
+  ATask.WriteTimeout = WriteTimeout();
+}
+
 int TCustomEncoder::AddTask(const std::string& AFileName, PInputOptions AOptions) {
   CheckNotWorking("AddTask");
   try {
@@ -132,10 +159,7 @@ int TCustomEncoder::AddTask(const std::string& AFileName, PInputOptions AOptions
       DoPreviewBitmap(ATask, ABitmap, APTS, AFrameNumber);
     };
     task->SetPreviewFlags((Preview_ ? pfPreviewWindow : 0) | (PreviewBitmap_ ? pfPreviewBitmap : 0));
-    task->LastErrorText.clear();
-    task->StrictOptions = StrictOptions_;
-    task->ReadTimeout = ReadTimeout();
-    task->WriteTimeout = WriteTimeout();
+    ApplySettings(*task);
 
     const int index = static_cast<int>(task->InputFiles.size());
     std::string line;
@@ -149,16 +173,8 @@ int TCustomEncoder::AddTask(const std::string& AFileName, PInputOptions AOptions
       task->SetInputOptions(index, nullptr);
     }
 
-    TFileOptions options;
-    task->InitFileOptions(options);
-    int result;
-    try {
-      result = task->OpenInputFile(options, line, AFileName, presets);
-    } catch (...) {
-      task->FreeFileOptions(options);
-      throw;
-    }
-    task->FreeFileOptions(options);
+    const int result = WithFileOptions(
+        *task, [&](TFileOptions& options) { return task->OpenInputFile(options, line, AFileName, presets); });
     if (result < 0) {
       LastErrMsg_ = task->LastErrorText;
       return result;
@@ -197,10 +213,7 @@ int TCustomEncoder::SetOutput(int ATaskIndex, const std::string& AFileName, POut
     LastErrMsg_ = "Invalid task index " + std::to_string(ATaskIndex);
     return -1;
   }
-  task->LastErrorText.clear();
-  task->StrictOptions = StrictOptions_;
-  task->ReadTimeout = ReadTimeout();
-  task->WriteTimeout = WriteTimeout();
+  ApplySettings(*task);
 
   const int index = static_cast<int>(task->OutputFiles.size());
   std::string line;
@@ -250,16 +263,9 @@ int TCustomEncoder::SetOutput(int ATaskIndex, const std::string& AFileName, POut
   line = RewriteHookOptions(line);
 
   try {
-    TFileOptions options;
-    task->InitFileOptions(options);
-    int result;
-    try {
-      result = task->OpenOutputFile(options, line, join, AFileName, presets);
-    } catch (...) {
-      task->FreeFileOptions(options);
-      throw;
-    }
-    task->FreeFileOptions(options);
+    const int result = WithFileOptions(*task, [&](TFileOptions& options) {
+      return task->OpenOutputFile(options, line, join, AFileName, presets);
+    });
     if (result < 0) {
       LastErrMsg_ = task->LastErrorText;
       task->SetOutputOptions(index, nullptr);

@@ -65,7 +65,10 @@ bool TCustomEncoder::InSynchronizedHandler() { return SynchronizedHandlers > 0; 
 
 void TCustomEncoder::RunHandler(const std::function<void()>& call) const {
   if (TriggerEventInMainThread_ && SynchronizeEvents() && !IsMainThread()) {
-    Synchronize([&call] {
+    Synchronize([this, &call] {
+      // A component being destroyed runs no more handlers: what they refer
+      // to may be gone already.
+      if (Destroying_) return;
       ++SynchronizedHandlers;
       try {
         call();
@@ -105,9 +108,12 @@ void TCustomEncoder::SetOnAudioOutputHook(TAudioHookEvent AEvent) {
 
 // --- dispatch
 
+// Runs a video hook handler (when set) under `ALock` with `AInfo` filled, and
+// hands Update and StopHook back to the task.
 static void RunVideoHookEvent(TCustomEncoder* AOwner, const TVideoHookEvent& AHandler, std::mutex& ALock,
                               THookInfo& AInfo, int ATaskIndex, TBitmap* ABitmap, bool& AStopHook, bool& AUpdate,
                               int64_t APTS, int AFrameNumber) {
+  if (!AHandler) return;
   std::lock_guard<std::mutex> guard(ALock);
   AInfo.TaskIndex = ATaskIndex;
   AInfo.Bitmap = ABitmap;
@@ -122,23 +128,21 @@ static void RunVideoHookEvent(TCustomEncoder* AOwner, const TVideoHookEvent& AHa
 
 void TCustomEncoder::DoVideoInputHook(TCustomFFmpeg* ATask, TBitmap* ABitmap, bool& AStopHook, bool& AUpdate,
                                       int64_t APTS, int AFrameNumber) {
-  const TVideoHookEvent handler = GetHandler(OnVideoInputHook_);
-  if (!handler) return;
-  RunVideoHookEvent(this, handler, VideoHookLock, HookInfo, Tasks_.IndexOf(ATask), ABitmap, AStopHook, AUpdate,
-                    APTS, AFrameNumber);
+  RunVideoHookEvent(this, GetHandler(OnVideoInputHook_), VideoHookLock, HookInfo, Tasks_.IndexOf(ATask), ABitmap,
+                    AStopHook, AUpdate, APTS, AFrameNumber);
 }
 
 void TCustomEncoder::DoVideoOutputHook(TCustomFFmpeg* ATask, TBitmap* ABitmap, bool& AStopHook, bool& AUpdate,
                                        int64_t APTS, int AFrameNumber) {
-  const TVideoHookEvent handler = GetHandler(OnVideoOutputHook_);
-  if (!handler) return;
-  RunVideoHookEvent(this, handler, VideoHookLock, HookInfo, Tasks_.IndexOf(ATask), ABitmap, AStopHook, AUpdate,
-                    APTS, AFrameNumber);
+  RunVideoHookEvent(this, GetHandler(OnVideoOutputHook_), VideoHookLock, HookInfo, Tasks_.IndexOf(ATask), ABitmap,
+                    AStopHook, AUpdate, APTS, AFrameNumber);
 }
 
+// Runs a frame hook handler (when set) under `ALock` with `AInfo` filled.
 static void RunFrameHookEvent(TCustomEncoder* AOwner, const TFrameHookEvent& AHandler, std::mutex& ALock,
                               TFrameHookInfo& AInfo, int ATaskIndex, TAVPicture* APicture, int64_t APTS,
                               int AHeight, int AWidth, int AFrameNumber, int APixFmt) {
+  if (!AHandler) return;
   std::lock_guard<std::mutex> guard(ALock);
   AInfo.TaskIndex = ATaskIndex;
   AInfo.FrameNumber = AFrameNumber;
@@ -152,18 +156,14 @@ static void RunFrameHookEvent(TCustomEncoder* AOwner, const TFrameHookEvent& AHa
 
 void TCustomEncoder::DoFrameInputHook(TCustomFFmpeg* ATask, TAVPicture* APicture, int64_t APTS, int AHeight,
                                       int AWidth, int AFrameNumber, int APixFmt) {
-  const TFrameHookEvent handler = GetHandler(OnFrameInputHook_);
-  if (!handler) return;
-  RunFrameHookEvent(this, handler, FrameHookLock, FrameHookInfo, Tasks_.IndexOf(ATask), APicture, APTS, AHeight,
-                    AWidth, AFrameNumber, APixFmt);
+  RunFrameHookEvent(this, GetHandler(OnFrameInputHook_), FrameHookLock, FrameHookInfo, Tasks_.IndexOf(ATask),
+                    APicture, APTS, AHeight, AWidth, AFrameNumber, APixFmt);
 }
 
 void TCustomEncoder::DoFrameOutputHook(TCustomFFmpeg* ATask, TAVPicture* APicture, int64_t APTS, int AHeight,
                                        int AWidth, int AFrameNumber, int APixFmt) {
-  const TFrameHookEvent handler = GetHandler(OnFrameOutputHook_);
-  if (!handler) return;
-  RunFrameHookEvent(this, handler, FrameHookLock, FrameHookInfo, Tasks_.IndexOf(ATask), APicture, APTS, AHeight,
-                    AWidth, AFrameNumber, APixFmt);
+  RunFrameHookEvent(this, GetHandler(OnFrameOutputHook_), FrameHookLock, FrameHookInfo, Tasks_.IndexOf(ATask),
+                    APicture, APTS, AHeight, AWidth, AFrameNumber, APixFmt);
 }
 
 void TCustomEncoder::DoAudioHook(const TAudioHookEvent& AEvent, TCustomFFmpeg* ATask, uint8_t* ASample, int64_t APTS,
@@ -211,27 +211,25 @@ void TCustomEncoder::DoProgress(TCustomFFmpeg* ATask, int AFileIndex, int AFrame
   RunHandler([&] { handler(this, &ProgressInfo); });
 }
 
-void TCustomEncoder::DoTerminate(TCustomFFmpeg* ATask) {
-  const TTerminateEvent handler = GetHandler(OnTerminate_);
+void TCustomEncoder::DeliverTerminateInfo(const TTerminateEvent& AHandler, const TTerminateInfo& AInfo) {
   bool direct = false;
-  TTerminateInfo info;
   {
     std::lock_guard<std::mutex> guard(TerminateLock);
-    if (handler) {
-      TerminateInfo.TaskIndex = Tasks_.IndexOf(ATask);
-      TerminateInfo.Finished = ATask->Finished;
-      TerminateInfo.Exception = ATask->ExceptionRaised;
-      TerminateInfo.ExceptionMsg = ATask->ExceptionMsg;
-      info = TerminateInfo;
-      if (Threaded_ || !Working_)
-        SpawnDelivery(handler, info);
-      else
-        direct = true;
-    }
+    TerminateInfo = AInfo;
+    if (Threaded_ || !Working_)
+      SpawnDelivery(AHandler, AInfo);
+    else
+      direct = true;
   }
   // Called without the lock held: the handler of an inline run may stop
   // tasks, whose notices come back here from other threads.
-  if (direct) handler(this, info);
+  if (direct) AHandler(this, AInfo);
+}
+
+void TCustomEncoder::DoTerminate(TCustomFFmpeg* ATask) {
+  if (const TTerminateEvent handler = GetHandler(OnTerminate_))
+    DeliverTerminateInfo(handler, TTerminateInfo{Tasks_.IndexOf(ATask), ATask->Finished, ATask->ExceptionRaised,
+                                                 ATask->ExceptionMsg});
   bool final = false;
   bool startNext = false;
   {
@@ -249,23 +247,10 @@ void TCustomEncoder::DoTerminate(TCustomFFmpeg* ATask) {
 }
 
 void TCustomEncoder::GiveFinalNotice() {
-  const TTerminateEvent handler = GetHandler(OnTerminate_);
-  bool direct = false;
-  TTerminateInfo info;
-  {
-    std::lock_guard<std::mutex> guard(TerminateLock);
-    AllDone_ = true;
-    if (handler) {
-      TerminateInfo = TTerminateInfo{-1, true, false, ""};
-      info = TerminateInfo;
-      // A delivery thread waits for the notices handed out before it.
-      if (Threaded_ || !Working_)
-        SpawnDelivery(handler, info);
-      else
-        direct = true;
-    }
-  }
-  if (direct) handler(this, info);
+  AllDone_ = true;
+  // A delivery thread waits for the notices handed out before it.
+  if (const TTerminateEvent handler = GetHandler(OnTerminate_))
+    DeliverTerminateInfo(handler, TTerminateInfo{-1, true, false, ""});
 }
 
 }  // namespace vexa

@@ -57,8 +57,7 @@ bool SynchronizeEvents();
 class TCustomEncoder : public TFFBaseComponent {
  public:
   TCustomEncoder();
-  // Clears the handlers, stops every task and waits for it, waits for the
-  // notices still being delivered, then frees the tasks.
+  // Shutdown, then frees the decoder.
   ~TCustomEncoder() override;
 
   // --- libraries
@@ -137,6 +136,12 @@ class TCustomEncoder : public TFFBaseComponent {
                           float ABitRate, int64_t ACurrentSize, int64_t ACurrentDuration, int64_t ATotalDuration);
   virtual void DoTerminate(TCustomFFmpeg* ATask);
 
+  // Clears the handlers, stops every task and waits for it, frees the tasks
+  // and waits for the notices still being delivered. The workers call the
+  // dispatch operations until then, so the most derived class calls it first
+  // in its destructor (later calls do nothing more).
+  void Shutdown();
+
   void DoAudioHook(const TAudioHookEvent& AEvent, TCustomFFmpeg* ATask, uint8_t* ASample, int64_t APTS, int ASize,
                    int ASampleRate, int AChannels, AVSampleFormat ASampleFormat);
   void DoBeforeFindStreamInfo(TCustomFFmpegOpt* ATask, AVFormatContext* AFormatContext);
@@ -165,8 +170,14 @@ class TCustomEncoder : public TFFBaseComponent {
   class TDoTerminateThread;
 
   void CheckNotWorking(const char* AOperation) const;
+  // Before each add: clears the task's LastErrorText and copies StrictOptions
+  // and the two time-outs into it.
+  void ApplySettings(TFFmpeg& ATask) const;
   void StartNextTask();
   void GiveFinalNotice();
+  // Records `AInfo` in TerminateInfo and hands it to the handler: from a
+  // delivery thread in threaded runs and outside runs, else directly.
+  void DeliverTerminateInfo(const TTerminateEvent& AHandler, const TTerminateInfo& AInfo);
   // Runs `call` on the main thread when TriggerEventInMainThread (and the
   // process-wide switch) say so, else directly.
   void RunHandler(const std::function<void()>& call) const;
@@ -232,6 +243,10 @@ class TCustomEncoder : public TFFBaseComponent {
 // The component as the application uses it.
 class TFFEncoder : public TCustomEncoder {
  public:
+  TFFEncoder() = default;
+  // The tasks end while the dispatch operations are still this class's.
+  ~TFFEncoder() override { Shutdown(); }
+
   using TCustomEncoder::GetPreview;
   using TCustomEncoder::GetPreviewBitmap;
   using TCustomEncoder::GetProgressInterval;

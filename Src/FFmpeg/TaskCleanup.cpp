@@ -19,59 +19,76 @@ namespace vexa {
 
 // --- open-codec lists
 
-void TCustomFFmpeg::AddOpenEncoder(TOutputStream* AStream) {
-  std::lock_guard<std::mutex> guard(CodecListLock());
-  if (std::find(OpenEncoders_.begin(), OpenEncoders_.end(), AStream) == OpenEncoders_.end())
-    OpenEncoders_.push_front(AStream);
-}
-
-void TCustomFFmpeg::AddOpenDecoder(TInputStream* AStream) {
-  std::lock_guard<std::mutex> guard(CodecListLock());
-  if (std::find(OpenDecoders_.begin(), OpenDecoders_.end(), AStream) == OpenDecoders_.end())
-    OpenDecoders_.push_front(AStream);
-}
+namespace {
 
 // Frees an encoder context (the two-pass statistics input is not the
 // library's to free) and marks the stream's encoder closed.
-static void ReleaseEncoder(TOutputStream* AStream) {
+void ReleaseEncoder(TOutputStream* AStream) {
   if (AStream->CodecContext) av_freep(&AStream->CodecContext->stats_in);
   AStream->CodecContext.reset();
   AStream->EncoderClosed = true;
 }
 
-static void ReleaseDecoder(TInputStream* AStream) {
+void ReleaseDecoder(TInputStream* AStream) {
   AStream->CodecContext.reset();
   AStream->DecoderClosed = true;
 }
 
+bool EncoderOpen(const TOutputStream* AStream) { return AStream->EncoderOpened && !AStream->EncoderClosed; }
+bool DecoderOpen(const TInputStream* AStream) { return !AStream->DecoderClosed; }
+
+// The three list operations, alike for encoders and decoders; the caller
+// holds CodecListLock.
+template <typename S>
+void AddListed(std::list<S*>& AList, S* AStream) {
+  if (std::find(AList.begin(), AList.end(), AStream) == AList.end()) AList.push_front(AStream);
+}
+
+template <typename S>
+void CloseListed(std::list<S*>& AList, S* AStream, bool (*AOpen)(const S*), void (*ARelease)(S*)) {
+  const auto it = std::find(AList.begin(), AList.end(), AStream);
+  if (it == AList.end()) return;
+  AList.erase(it);
+  if (AOpen(AStream)) ARelease(AStream);
+}
+
+template <typename S>
+void CloseAllListed(std::list<S*>& AList, bool (*AOpen)(const S*), void (*ARelease)(S*)) {
+  for (S* stream : AList)
+    if (AOpen(stream)) ARelease(stream);
+  AList.clear();
+}
+
+}  // namespace
+
+void TCustomFFmpeg::AddOpenEncoder(TOutputStream* AStream) {
+  std::lock_guard<std::mutex> guard(CodecListLock());
+  AddListed(OpenEncoders_, AStream);
+}
+
+void TCustomFFmpeg::AddOpenDecoder(TInputStream* AStream) {
+  std::lock_guard<std::mutex> guard(CodecListLock());
+  AddListed(OpenDecoders_, AStream);
+}
+
 void TCustomFFmpeg::CloseEncoder(TOutputStream* AStream) {
   std::lock_guard<std::mutex> guard(CodecListLock());
-  const auto it = std::find(OpenEncoders_.begin(), OpenEncoders_.end(), AStream);
-  if (it == OpenEncoders_.end()) return;
-  OpenEncoders_.erase(it);
-  if (AStream->EncoderOpened && !AStream->EncoderClosed) ReleaseEncoder(AStream);
+  CloseListed(OpenEncoders_, AStream, &EncoderOpen, &ReleaseEncoder);
 }
 
 void TCustomFFmpeg::CloseDecoder(TInputStream* AStream) {
   std::lock_guard<std::mutex> guard(CodecListLock());
-  const auto it = std::find(OpenDecoders_.begin(), OpenDecoders_.end(), AStream);
-  if (it == OpenDecoders_.end()) return;
-  OpenDecoders_.erase(it);
-  if (!AStream->DecoderClosed) ReleaseDecoder(AStream);
+  CloseListed(OpenDecoders_, AStream, &DecoderOpen, &ReleaseDecoder);
 }
 
 void TCustomFFmpeg::CloseOpenEncoders() {
   std::lock_guard<std::mutex> guard(CodecListLock());
-  for (TOutputStream* stream : OpenEncoders_)
-    if (!stream->EncoderClosed) ReleaseEncoder(stream);
-  OpenEncoders_.clear();
+  CloseAllListed(OpenEncoders_, &EncoderOpen, &ReleaseEncoder);
 }
 
 void TCustomFFmpeg::CloseOpenDecoders() {
   std::lock_guard<std::mutex> guard(CodecListLock());
-  for (TInputStream* stream : OpenDecoders_)
-    if (!stream->DecoderClosed) ReleaseDecoder(stream);
-  OpenDecoders_.clear();
+  CloseAllListed(OpenDecoders_, &DecoderOpen, &ReleaseDecoder);
 }
 
 size_t TCustomFFmpeg::OpenEncoderCount() const {

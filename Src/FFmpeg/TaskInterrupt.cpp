@@ -17,38 +17,38 @@ namespace {
 // broken off.
 constexpr int64_t StopWriteGrace = 10000000;  // microseconds
 
-bool TimedOut(int64_t lastTime, int timeoutMs) {
-  if (lastTime == INT64_MAX || timeoutMs <= 0) return false;
-  return av_gettime() - lastTime > static_cast<int64_t>(timeoutMs) * 1000;
+// 1 when the call begun at `lastTime` has gone on for longer than
+// `timeoutMs` (logging why), else 0. INT64_MAX: no call yet; 0: canceled.
+int CheckTimeout(const TCustomFFmpeg* task, int64_t lastTime, int timeoutMs, const char* timeoutText,
+                 const char* canceledText) {
+  if (lastTime == INT64_MAX || timeoutMs <= 0) return 0;
+  if (av_gettime() - lastTime <= static_cast<int64_t>(timeoutMs) * 1000) return 0;
+  Log(task, llInfo, lastTime == 0 ? canceledText : timeoutText);
+  return 1;
+}
+
+int Broken(const TCustomFFmpeg* task) {
+  Log(task, llInfo, "reading/writing broken");
+  return 1;
 }
 
 }  // namespace
 
 int TCustomFFmpeg::ReadInterrupt(void* opaque) {
   auto* task = static_cast<TCustomFFmpeg*>(opaque);
-  if (task->StopRequested) {
-    Log(task, llInfo, "reading/writing broken");
-    return 1;
-  }
-  const int64_t last = task->LastReadTime;
-  if (!TimedOut(last, task->ReadTimeout)) return 0;
-  Log(task, llInfo, last == 0 ? "connecting/reading canceled" : "connecting/reading timeout");
-  return 1;
+  if (task->StopRequested) return Broken(task);
+  return CheckTimeout(task, task->LastReadTime, task->ReadTimeout, "connecting/reading timeout",
+                      "connecting/reading canceled");
 }
 
 int TCustomFFmpeg::WriteInterrupt(void* opaque) {
   auto* task = static_cast<TCustomFFmpeg*>(opaque);
   if (task->StopRequested) {
     const int64_t stopTime = task->StopRequestTime_;
-    if (stopTime == 0 || av_gettime() - stopTime > StopWriteGrace) {
-      Log(task, llInfo, "reading/writing broken");
-      return 1;
-    }
+    if (stopTime == 0 || av_gettime() - stopTime > StopWriteGrace) return Broken(task);
   }
-  const int64_t last = task->LastWriteTime;
-  if (!TimedOut(last, task->WriteTimeout)) return 0;
-  Log(task, llInfo, last == 0 ? "connecting/writing canceled" : "connecting/writing timeout");
-  return 1;
+  return CheckTimeout(task, task->LastWriteTime, task->WriteTimeout, "connecting/writing timeout",
+                      "connecting/writing canceled");
 }
 
 AVIOInterruptCB TCustomFFmpeg::ReadInterruptCallback() { return AVIOInterruptCB{&TCustomFFmpeg::ReadInterrupt, this}; }

@@ -1,5 +1,6 @@
 // The progress report of a run: the report line, the text of the progress
 // output, the Progress callback and the final statistics.
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -73,9 +74,11 @@ void TCustomFFmpeg::ReportProgress(int AFileIndex, bool AIsLast, int64_t ACurren
   // 3. Bytes written to the first output.
   int64_t totalSize = -1;
   if (!OutputFiles.empty() && OutputFiles[0]->FormatContext && OutputFiles[0]->FormatContext->pb) {
+    // The size on disk lags by whatever the context still buffers (a whole
+    // write buffer, hundreds of kB, for a file), so the write position, which
+    // counts those bytes, is taken when it is further.
     AVIOContext* pb = OutputFiles[0]->FormatContext->pb;
-    totalSize = avio_size(pb);
-    if (totalSize <= 0) totalSize = avio_tell(pb);
+    totalSize = std::max(avio_size(pb), avio_tell(pb));
   }
 
   // 4. The streams considered.

@@ -182,6 +182,9 @@ TConvertThread* TCustomFFmpeg::Start(bool AInThread, TThreadPriority APriority) 
       StopRequested = false;
       Finished = false;
       Terminated = false;
+      // Reset together with Running, so that a StopRun(true) seeing the
+      // task running waits for the worker about to be created.
+      if (AInThread) RunDoneEvent.Reset();
     }
   }
   if (refusal) {
@@ -200,7 +203,6 @@ TConvertThread* TCustomFFmpeg::Start(bool AInThread, TThreadPriority APriority) 
     Run();
     return nullptr;
   }
-  RunDoneEvent.Reset();
   std::lock_guard<std::mutex> guard(ThreadLock_);
   ThreadOwner_ = std::make_unique<TConvertThread>(this, APriority);
   ConvertThread_ = ThreadOwner_.get();

@@ -65,6 +65,24 @@ int CreateFilter(AVFilterContext** ctx, const char* filterName, const std::strin
                                       graph);
 }
 
+// The open end of a chain being built: the filter and its output pad.
+struct TChainEnd {
+  AVFilterContext* Filter;
+  unsigned Pad;
+};
+
+// Creates a filter and links the chain's end to its first input; the new
+// filter becomes the end.
+int AppendFilter(TChainEnd& end, const char* filterName, const std::string& instanceName, const std::string& args,
+                 AVFilterGraph* graph) {
+  AVFilterContext* ctx = nullptr;
+  int ret = CreateFilter(&ctx, filterName, instanceName, args, graph);
+  if (ret < 0) return ret;
+  if ((ret = avfilter_link(end.Filter, end.Pad, ctx, 0)) < 0) return ret;
+  end = TChainEnd{ctx, 0};
+  return 0;
+}
+
 // The audio parameters of an input stream: its decoder context, or the
 // stream's parameters when the stream has no decoder context.
 struct TAudioSourceParams {
@@ -248,16 +266,12 @@ int TGraphBuilder::ConfigureInputVideo(TInputFilter& ifilter, const AVFilterInOu
   int ret = CreateFilter(&ifilter.Filter, "buffer", name, args, Graph);
   if (ret < 0) return ret;
 
-  AVFilterContext* last = ifilter.Filter;
-  if (forced) {
-    AVFilterContext* setpts = nullptr;
-    ret = CreateFilter(&setpts, "setpts", StrFormat("force CFR for input from stream %d:%d", ist.FileIndex, st->index),
-                       "N", Graph);
-    if (ret < 0) return ret;
-    if ((ret = avfilter_link(last, 0, setpts, 0)) < 0) return ret;
-    last = setpts;
-  }
-  return avfilter_link(last, 0, in->filter_ctx, static_cast<unsigned>(in->pad_idx));
+  TChainEnd end{ifilter.Filter, 0};
+  if (forced &&
+      (ret = AppendFilter(end, "setpts", StrFormat("force CFR for input from stream %d:%d", ist.FileIndex, st->index),
+                          "N", Graph)) < 0)
+    return ret;
+  return avfilter_link(end.Filter, end.Pad, in->filter_ctx, static_cast<unsigned>(in->pad_idx));
 }
 
 int TGraphBuilder::ConfigureInputAudio(TInputFilter& ifilter, const AVFilterInOut* in) {
@@ -275,17 +289,12 @@ int TGraphBuilder::ConfigureInputAudio(TInputFilter& ifilter, const AVFilterInOu
   int ret = CreateFilter(&ifilter.Filter, "abuffer", name, args, Graph);
   if (ret < 0) return ret;
 
-  AVFilterContext* last = ifilter.Filter;
+  TChainEnd end{ifilter.Filter, 0};
   auto append = [&](const char* filterName, const std::string& filterArgs, const char* option) {
     LogFmt(&E, llInfo, "%s is forwarded to lavfi similarly to -af %s=%s.", option, filterName, filterArgs.c_str());
-    AVFilterContext* ctx = nullptr;
-    const std::string instance =
-        StrFormat("graph %d %s for input stream %d:%d", Fg.Index, filterName, ist.FileIndex, streamIndex);
-    int r = CreateFilter(&ctx, filterName, instance, filterArgs, Graph);
-    if (r < 0) return r;
-    if ((r = avfilter_link(last, 0, ctx, 0)) < 0) return r;
-    last = ctx;
-    return 0;
+    return AppendFilter(end, filterName,
+                        StrFormat("graph %d %s for input stream %d:%d", Fg.Index, filterName, ist.FileIndex, streamIndex),
+                        filterArgs, Graph);
   };
 
   if (E.AudioVolume != 256) {
@@ -298,7 +307,7 @@ int TGraphBuilder::ConfigureInputAudio(TInputFilter& ifilter, const AVFilterInOu
     if (!Fg.Reconfiguration) resample += ":first_pts=0";
     if ((ret = append("aresample", resample, "-async")) < 0) return ret;
   }
-  return avfilter_link(last, 0, in->filter_ctx, static_cast<unsigned>(in->pad_idx));
+  return avfilter_link(end.Filter, end.Pad, in->filter_ctx, static_cast<unsigned>(in->pad_idx));
 }
 
 int TGraphBuilder::ConfigureOutput(TOutputFilter& ofilter, const AVFilterInOut* out) {
@@ -321,32 +330,20 @@ int TGraphBuilder::ConfigureOutputVideo(TOutputFilter& ofilter, const AVFilterIn
                          Graph);
   if (ret < 0) return ret;
 
-  AVFilterContext* last = out->filter_ctx;
-  unsigned pad = static_cast<unsigned>(out->pad_idx);
-  if (enc->width || enc->height) {
-    AVFilterContext* scale = nullptr;
-    const std::string args =
-        StrFormat("%d:%d:flags=0x%X", enc->width, enc->height, static_cast<unsigned>(ost.SwsFlags));
-    ret = CreateFilter(&scale, "scale", StrFormat("scaler for output stream %d:%d", ost.FileIndex, ost.Index), args,
-                       Graph);
-    if (ret < 0) return ret;
-    if ((ret = avfilter_link(last, pad, scale, 0)) < 0) return ret;
-    last = scale;
-    pad = 0;
-  }
+  TChainEnd end{out->filter_ctx, static_cast<unsigned>(out->pad_idx)};
+  if ((enc->width || enc->height) &&
+      (ret = AppendFilter(end, "scale", StrFormat("scaler for output stream %d:%d", ost.FileIndex, ost.Index),
+                          StrFormat("%d:%d:flags=0x%X", enc->width, enc->height, static_cast<unsigned>(ost.SwsFlags)),
+                          Graph)) < 0)
+    return ret;
 
   if (ost.KeepPixFmt) avfilter_graph_set_auto_convert(Graph, AVFILTER_AUTO_CONVERT_NONE);
   const std::string formats = OutputPixelFormats(enc, ost.Encoder, ost.KeepPixFmt != 0);
-  if (!formats.empty()) {
-    AVFilterContext* format = nullptr;
-    ret = CreateFilter(&format, "format", StrFormat("pixel format for output stream %d:%d", ost.FileIndex, ost.Index),
-                       formats, Graph);
-    if (ret < 0) return ret;
-    if ((ret = avfilter_link(last, pad, format, 0)) < 0) return ret;
-    last = format;
-    pad = 0;
-  }
-  return avfilter_link(last, pad, ofilter.Filter, 0);
+  if (!formats.empty() &&
+      (ret = AppendFilter(end, "format", StrFormat("pixel format for output stream %d:%d", ost.FileIndex, ost.Index),
+                          formats, Graph)) < 0)
+    return ret;
+  return avfilter_link(end.Filter, end.Pad, ofilter.Filter, 0);
 }
 
 int TGraphBuilder::ConfigureOutputAudio(TOutputFilter& ofilter, const AVFilterInOut* out) {
@@ -360,8 +357,7 @@ int TGraphBuilder::ConfigureOutputAudio(TOutputFilter& ofilter, const AVFilterIn
   if ((ret = avfilter_init_str(sink, nullptr)) < 0) return ret;
   ofilter.Filter = sink;
 
-  AVFilterContext* last = out->filter_ctx;
-  unsigned pad = static_cast<unsigned>(out->pad_idx);
+  TChainEnd end{out->filter_ctx, static_cast<unsigned>(out->pad_idx)};
   if (ost.AudioChannelsMapped > 0) {
     std::string pan = LayoutMaskText(DefaultLayoutMask(ost.AudioChannelsMapped));
     for (int i = 0; i < ost.AudioChannelsMapped; ++i) {
@@ -369,13 +365,9 @@ int TGraphBuilder::ConfigureOutputAudio(TOutputFilter& ofilter, const AVFilterIn
       if (channel != -1) pan += StrFormat("|c%d=c%d", i, channel);
     }
     LogFmt(&E, llInfo, "%s is forwarded to lavfi similarly to -af %s=%s.", "-map_channel", "pan", pan.c_str());
-    AVFilterContext* panCtx = nullptr;
-    ret = CreateFilter(&panCtx, "pan", StrFormat("channel map for output stream %d:%d", ost.FileIndex, ost.Index), pan,
+    ret = AppendFilter(end, "pan", StrFormat("channel map for output stream %d:%d", ost.FileIndex, ost.Index), pan,
                        Graph);
     if (ret < 0) return ret;
-    if ((ret = avfilter_link(last, pad, panCtx, 0)) < 0) return ret;
-    last = panCtx;
-    pad = 0;
   }
 
   if (enc->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC && enc->ch_layout.nb_channels > 0) {
@@ -384,16 +376,11 @@ int TGraphBuilder::ConfigureOutputAudio(TOutputFilter& ofilter, const AVFilterIn
     av_channel_layout_default(&enc->ch_layout, channels);
   }
   const std::string formats = OutputAudioFormats(enc, ost.Encoder);
-  if (!formats.empty()) {
-    AVFilterContext* aformat = nullptr;
-    ret = CreateFilter(&aformat, "aformat", StrFormat("audio format for output stream %d:%d", ost.FileIndex, ost.Index),
-                       formats, Graph);
-    if (ret < 0) return ret;
-    if ((ret = avfilter_link(last, pad, aformat, 0)) < 0) return ret;
-    last = aformat;
-    pad = 0;
-  }
-  return avfilter_link(last, pad, ofilter.Filter, 0);
+  if (!formats.empty() &&
+      (ret = AppendFilter(end, "aformat", StrFormat("audio format for output stream %d:%d", ost.FileIndex, ost.Index),
+                          formats, Graph)) < 0)
+    return ret;
+  return avfilter_link(end.Filter, end.Pad, ofilter.Filter, 0);
 }
 
 }  // namespace

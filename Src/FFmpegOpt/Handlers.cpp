@@ -37,11 +37,10 @@ std::string SpecifierSuffix(const std::string& opt) {
 // name up to its first ":"; a specifier typed there is not passed on).
 const char* ForwardTarget(const std::string& opt) {
   static const char* const targets[][2] = {
-      {"acodec", "codec:a"},         {"vcodec", "codec:v"},         {"scodec", "codec:s"},
-      {"dcodec", "codec:d"},         {"vframes", "frames:v"},       {"aframes", "frames:a"},
-      {"dframes", "frames:d"},       {"vf", "filter:v"},            {"af", "filter:a"},
-      {"aq", "q:a"},                 {"TimeStart", "ss_microsecond"}, {"timestart", "ss_microsecond"},
-      {"TimeLength", "t_microsecond"}, {"timelength", "t_microsecond"},
+      {"acodec", "codec:a"},   {"vcodec", "codec:v"},   {"scodec", "codec:s"},  {"dcodec", "codec:d"},
+      {"vframes", "frames:v"}, {"aframes", "frames:a"}, {"dframes", "frames:d"}, {"vf", "filter:v"},
+      {"af", "filter:a"},      {"aq", "q:a"},           {"TimeStart", "ss_microsecond"},
+      {"timestart", "ss_microsecond"}, {"TimeLength", "t_microsecond"}, {"timelength", "t_microsecond"},
   };
   const std::string row = opt.substr(0, opt.find(':'));
   for (const auto& target : targets)

@@ -1,6 +1,5 @@
 // Opening inputs: OpenInputFile, the decoder choice, the input stream records,
 // channel layout guessing and attachment dumps.
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +13,6 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
-#include <libavutil/intreadwrite.h>
 #include <libavutil/opt.h>
 #include <libavutil/parseutils.h>
 #include <libavutil/time.h>
@@ -30,18 +28,6 @@ bool ForcedFormatHasOption(const TProgramInputFormat* programFormat, const AVInp
   const AVClass* cls = programFormat ? programFormat->PrivClass : format ? format->priv_class : nullptr;
   if (!cls) return false;
   return av_opt_find(&cls, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
-}
-
-// A -tag value: an integer with its base from the prefix, or else the text's
-// first four bytes as a little-endian value.
-uint32_t ParseCodecTag(const std::string& text) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long value = std::strtoul(text.c_str(), &end, 0);
-  if (!text.empty() && end && *end == '\0') return static_cast<uint32_t>(value);
-  uint8_t bytes[4] = {0, 0, 0, 0};
-  std::memcpy(bytes, text.data(), text.size() < 4 ? text.size() : 4);
-  return AV_RL32(bytes);
 }
 
 // The format context of a program input has no AVInputFormat; av_dump_format
@@ -125,7 +111,7 @@ void AddInputStreams(TCustomFFmpegOpt& e, TFileOptions& o, AVFormatContext* ic, 
 
     uint32_t tag = st->codecpar->codec_tag;
     if (const TSpecifierValue* v = e.MatchPerStream(o.CodecTags, ic, st)) {
-      tag = ParseCodecTag(v->Str);
+      tag = CodecTagValue(v->Str);
       st->codecpar->codec_tag = tag;
     }
 

@@ -12,6 +12,16 @@ extern "C" {
 
 namespace vexa {
 
+uint32_t CodecTagValue(const std::string& text) {
+  char* tail = nullptr;
+  const unsigned long value = std::strtoul(text.c_str(), &tail, 0);
+  if (!text.empty() && tail && *tail == '\0') return static_cast<uint32_t>(value);
+  uint32_t tag = 0;
+  for (std::size_t i = 0; i < 4 && i < text.size(); ++i)
+    tag |= static_cast<uint32_t>(static_cast<unsigned char>(text[i])) << (8 * i);
+  return tag;
+}
+
 std::string StrFormatV(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);

@@ -26,6 +26,10 @@ bool TextToInt(const std::string& text, int& value);
 // after the digits read (0 when none were read).
 int LeadingInt(const std::string& text, std::size_t& end);
 
+// A -tag value: an integer with its base from the prefix, or, when characters
+// are left over, the text's first four bytes as a little-endian value.
+uint32_t CodecTagValue(const std::string& text);
+
 // Writes `message` to the media library's error log (a line of its own).
 void MediaErrorLog(const std::string& message);
 

@@ -61,7 +61,7 @@ void RemoveOutputStreams(TCustomFFmpegOpt& e, std::size_t first) {
 }
 
 // Sets the "flags" codec option of copied and attachment streams from the
-// first "flags" or "flags:SPEC" entry of the line's codec options.
+// first "flags" or "flags:<stream specifier>" entry of the line's codec options.
 int ApplyCopyFlags(TCustomFFmpegOpt& e, TFileOptions& o, AVFormatContext* oc, int fileIndex) {
   const AVDictionaryEntry* entry = nullptr;
   while ((entry = av_dict_get(o.Group->CodecOptions.Get(), "flags", entry, AV_DICT_IGNORE_SUFFIX)))

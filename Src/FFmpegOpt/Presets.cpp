@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <utility>
 #include <sys/stat.h>
 
 #include "FFLog/FFLog.h"
@@ -135,16 +136,20 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }  // namespace
 
 int TCustomFFmpegOpt::OfferFileOption(const std::string& name, const std::string& value) {
-  const int ret = FFOptions.OptDefault(name, value);
-  if (ret < 0) return ret;
-  TOptionGroupDicts& group = FFOptions.FinishedGroup;
-  const AVDictionaryEntry* e = nullptr;
-  while ((e = av_dict_get(FFOptions.CodecOptions.Get(), "", e, AV_DICT_IGNORE_SUFFIX)))
-    group.CodecOptions.Set(e->key, e->value);
-  e = nullptr;
-  while ((e = av_dict_get(FFOptions.FormatOptions.Get(), "", e, AV_DICT_IGNORE_SUFFIX)))
-    group.FormatOptions.Set(e->key, e->value);
-  return ret;
+  // The option is routed straight into the file group's codec and format
+  // dictionaries (flags options append to what the line set); what the
+  // scaler and resampler layers take stays in the working set.
+  struct TGroupSwap {
+    TFFOptions& Working;
+    TOptionGroupDicts& Group;
+    void Swap() {
+      std::swap(Working.CodecOptions, Group.CodecOptions);
+      std::swap(Working.FormatOptions, Group.FormatOptions);
+    }
+    TGroupSwap(TFFOptions& working, TOptionGroupDicts& group) : Working(working), Group(group) { Swap(); }
+    ~TGroupSwap() { Swap(); }
+  } swap(FFOptions, FFOptions.FinishedGroup);
+  return FFOptions.OptDefault(name, value);
 }
 
 int TCustomFFmpegOpt::ApplyPresetEntry(TFileOptions& o, const std::string& key, const std::string& value) {

@@ -88,7 +88,7 @@ int TCustomFFmpegOpt::OptMap(TFileOptions* o, const std::string&, const std::str
       }
     }
     if (syncStream < 0)
-      AbortWithError("Sync stream spec" "ification in map %s does not match any streams.", arg.c_str());
+      AbortWithError("Sync stream spe" "cification in map %s does not match any streams.", arg.c_str());
     hasSync = true;
   }
 

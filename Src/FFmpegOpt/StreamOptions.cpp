@@ -10,6 +10,7 @@
 
 #include "FFLog/FFLog.h"
 #include "FFmpegOpt/FFmpegOpt.h"
+#include "FFmpegOpt/OptionText.h"
 
 extern "C" {
 #include <libavcodec/bsf.h>
@@ -32,18 +33,6 @@ int LeadingDecimal(const char* text) {
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);
-}
-
-// A codec tag text: an integer (base from prefix), or the first four bytes
-// little-endian when characters are left over.
-uint32_t CodecTagValue(const std::string& text) {
-  char* tail = nullptr;
-  const unsigned long value = std::strtoul(text.c_str(), &tail, 0);
-  if (tail && *tail == '\0' && !text.empty()) return static_cast<uint32_t>(value);
-  uint32_t tag = 0;
-  for (std::size_t i = 0; i < 4 && i < text.size(); ++i)
-    tag |= static_cast<uint32_t>(static_cast<unsigned char>(text[i])) << (8 * i);
-  return tag;
 }
 
 // Sets a bare channel count (no layout yet) on a codec context.

@@ -29,16 +29,29 @@ TScreenThread::~TScreenThread() {
 
 void TScreenThread::WaitFor() { JoinCaptureThread(Thread_, Running_); }
 
-void TScreenThread::WaitForDueTime(double period) {
-  TCaptureContext& c = Context_;
+void StartSchedule(TCaptureContext& c, int64_t start) {
+  c.ScheduleCounter =
+      std::llrint(static_cast<long double>(start) * c.FrameRate.num / c.FrameRate.den) + 1000000;
+}
+
+TDueCheck CheckDueTime(TCaptureContext& c, int64_t now) {
+  TDueCheck r;
   const long double perFrame = static_cast<long double>(c.FrameRate.den) / c.FrameRate.num;
+  // counter x period is the due time in microseconds.
+  r.WaitUs = std::llrint(static_cast<long double>(c.ScheduleCounter) * perFrame - static_cast<long double>(now));
+  if (r.WaitUs > 0) return r;
+  const int64_t periodUs = std::llrint(static_cast<double>(c.FrameRate.den) / c.FrameRate.num * 1000000.0);
+  r.Skipped = periodUs > 0 ? -r.WaitUs / periodUs : 0;
+  c.ScheduleCounter += (r.Skipped + 1) * 1000000;
+  return r;
+}
+
+void TScreenThread::WaitForDueTime() {
+  TCaptureContext& c = Context_;
   for (;;) {
-    const int64_t now = CaptureClock();
-    // counter x period is the due time in microseconds.
-    const int64_t wait = std::llrint(static_cast<long double>(c.ScheduleCounter) * perFrame -
-                                     static_cast<long double>(now));
-    if (wait > 0) {
-      const int64_t ms = wait / 1000;
+    const TDueCheck due = CheckDueTime(c, CaptureClock());
+    if (due.WaitUs > 0) {
+      const int64_t ms = due.WaitUs / 1000;
       // Whole milliseconds, at most 10 at a time so that a terminate request
       // is seen soon; below 1 ms the due time is polled again.
       if (ms > 0)
@@ -48,16 +61,11 @@ void TScreenThread::WaitForDueTime(double period) {
       if (Terminated_.load() || c.Stopped.load()) return;
       continue;
     }
-    const int64_t periodUs = std::llrint(period * 1000000.0);
-    const int64_t lost = periodUs > 0 ? -wait / periodUs : 0;
-    if (lost > 0) {
-      c.ScheduleCounter += lost * 1000000;
+    if (due.Skipped > 0)
       c.Log(llInfo,
             "We lost %d frames. It might be caused by paused or bad performance or frame rate is "
             "too high.\n",
-            static_cast<int>(lost));
-    }
-    c.ScheduleCounter += 1000000;
+            static_cast<int>(due.Skipped));
     return;
   }
 }
@@ -74,7 +82,7 @@ bool TScreenThread::CaptureFrame(TCaptureContext& c) {
   int64_t timestamp = 0;
   const int64_t now = CaptureClock();
   if (c.StartTime.load() == 0) {
-    c.ScheduleCounter = std::llrint(static_cast<long double>(now) * c.FrameRate.num / c.FrameRate.den);
+    StartSchedule(c, now);
     c.StartTime.store(now);
   } else {
     timestamp = now - c.StartTime.load();
@@ -119,14 +127,13 @@ void TScreenThread::Execute() {
   while (!c.Started.load() && !Terminated_.load())
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
-  const double period = static_cast<double>(c.FrameRate.den) / c.FrameRate.num;
   while (!Terminated_.load() && !c.Stopped.load()) {
     if (c.Paused()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
     if (c.StartTime.load() != 0) {
-      WaitForDueTime(period);
+      WaitForDueTime();
       if (Terminated_.load() || c.Stopped.load()) break;
     }
     if (!CaptureFrame(c)) break;

@@ -31,13 +31,33 @@ class TScreenThread {
  private:
   void Execute();
   // Waits for the next due time and skips lost frames.
-  void WaitForDueTime(double period);
+  void WaitForDueTime();
 
   TCaptureContext& Context_;
   std::atomic<bool> Terminated_{false};
   std::atomic<bool> Running_{true};
   std::thread Thread_;
 };
+
+// The grabber's schedule: c.ScheduleCounter x den / num is the due time of
+// the next frame in microseconds of the capture clock, one frame adding
+// exactly 1000000.
+//
+// The first frame, taken at `start`, sets the counter to the frame after it,
+// due one period later. (Due at once, that frame would be a second picture
+// of the first one's moment, and an output at a constant rate, which gives
+// every frame the next place, would then show the whole picture one frame
+// late against the sound.)
+void StartSchedule(TCaptureContext& c, int64_t start);
+
+struct TDueCheck {
+  int64_t WaitUs = 0;   // > 0: the next frame is not due for this long
+  int64_t Skipped = 0;  // due or late: frames whose time had gone (lost)
+};
+
+// At `now`: when the next frame is due or late, skips the frames whose time
+// has gone and steps the counter past the frame about to be taken.
+TDueCheck CheckDueTime(TCaptureContext& c, int64_t now);
 
 // Drop thresholds in percent of max_picture_buffer, used in turn.
 extern const int kDropThresholds[4];

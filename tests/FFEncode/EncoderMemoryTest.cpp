@@ -44,14 +44,9 @@ TEST(EncoderMemoryTest, HundredStartedAndStoppedTasksKeepTheHeapFlat) {
   });
   auto runOne = [&](int i) {
     encoder.ClearTasks();
-    TInputOptions in;
-    InitInputOptions(&in);
-    in.FileOptions = "-f lavfi";
-    ASSERT_EQ(encoder.AddTask(LavfiVideo(10.0), &in), 0) << encoder.LastErrMsg();
-    TOutputOptions out;
-    InitOutputOptions(&out);
-    out.FileOptions = "-c:v mpeg4";
-    ASSERT_GE(encoder.SetOutput(0, dir.Path("loop" + std::to_string(i % 2) + ".mp4"), &out), 0)
+    ASSERT_EQ(AddLavfiTask(encoder, LavfiVideo(10.0), dir.Path("loop" + std::to_string(i % 2) + ".mp4"), "-f lavfi",
+                           "-c:v mpeg4"),
+              0)
         << encoder.LastErrMsg();
     const int before = notices;
     encoder.StartTask(1);

@@ -90,6 +90,31 @@ TReadBack ReadBack(const std::string& path) {
   return result;
 }
 
+::testing::AssertionResult IsFinishedFile(const TReadBack& AFile) {
+  if (!AFile.Opened) return ::testing::AssertionFailure() << "the file does not open (no trailer?)";
+  if (!AFile.ReachedEnd) return ::testing::AssertionFailure() << "reading stopped before the end of the file";
+  if (AFile.DecodeErrors != 0) return ::testing::AssertionFailure() << AFile.DecodeErrors << " decode errors";
+  return ::testing::AssertionSuccess();
+}
+
+int AddLavfiTask(TFFEncoder& encoder, const std::string& input, const std::string& output,
+                 const std::string& inputLine, const std::string& outputLine) {
+  TInputOptions in;
+  InitInputOptions(&in);
+  in.FileOptions = inputLine;
+  const int index = encoder.AddTask(input, &in);
+  if (index < 0) return index;
+  TOutputOptions out;
+  InitOutputOptions(&out);
+  out.FileOptions = outputLine;
+  const int result = encoder.SetOutput(index, output, &out);
+  if (result < 0) {
+    encoder.RemoveTask(index);
+    return result;
+  }
+  return index;
+}
+
 std::string LavfiVideo(double seconds, int rate) {
   std::string video = "testsrc=size=320x240:rate=" + std::to_string(rate);
   if (seconds > 0) video += ":duration=" + std::to_string(seconds);

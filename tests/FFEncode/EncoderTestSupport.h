@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "FFEncode/FFEncode.h"
+
 namespace vexa::test {
 
 // Services the main-thread queue until `done` holds or `timeoutMs` passed.
@@ -31,6 +35,14 @@ struct TReadBack {
 
 // Opens the file and decodes every stream to its end; never throws.
 TReadBack ReadBack(const std::string& path);
+// A complete file: it opens, reads to its end and decodes without error.
+::testing::AssertionResult IsFinishedFile(const TReadBack& AFile);
+
+// Adds a task reading `input` with `inputLine` and writing `output` with
+// `outputLine`; returns its index, or the negative result of the failed call
+// (the task is removed again when its output fails).
+int AddLavfiTask(TFFEncoder& encoder, const std::string& input, const std::string& output,
+                 const std::string& inputLine = "-f lavfi", const std::string& outputLine = "-c:v mpeg4 -c:a aac");
 
 // A lavfi test pattern with a sine tone, `seconds` long (0: endless).
 // libavdevice's lavfi input leaks a frame when a graph with two outputs is

@@ -56,7 +56,8 @@ TEST(LoggerLifecycle, NewLoggerTakesItsLevelFromTheMediaFilterLevel) {
   HookMediaLog();
   {
     TFFLogger first;
-    EXPECT_EQ(first.About(), "Vexa transcoding engine");
+    EXPECT_EQ(first.About(), "");
+    EXPECT_EQ(first.Version(), "5.2");
     first.SetLogLevel(llDebug);
     first.SetLogLevel(llVerbose);
     EXPECT_EQ(av_log_get_level(), AV_LOG_VERBOSE);

@@ -32,6 +32,22 @@ TEST_F(TranscodeSyncTest, ConstantRateDuplicatesA5FpsSourceAt15Fps) {
   for (size_t i = 1; i < v->FramePts.size(); ++i) EXPECT_NEAR(v->FramePts[i] - v->FramePts[i - 1], 1.0 / 15, 0.002);
 }
 
+// With an error threshold of 0.05 s no frame may be repeated more than 1.5
+// times: every frame after the first is skipped and counted as a drop.
+TEST_F(TranscodeSyncTest, TooLargeDuplicationIsSkipped) {
+  const std::string out = Dir.Path("skip.mkv");
+  TTestTask task;
+  ASSERT_TRUE(task.AddInput(LavfiVideo(160, 120, 5, 2.0), "-f lavfi"));
+  ASSERT_GE(task.AddOutput(out, "-c:v mpeg4 -r 15 -vsync 1 -dts_error_threshold 0.05"), 0) << task.LastErrorText;
+  task.RunInline();
+  ASSERT_FALSE(task.ExceptionRaised) << task.ExceptionMsg;
+  EXPECT_EQ(task.DupCount, 0);
+  EXPECT_EQ(task.DropCount, 9);
+  EXPECT_EQ(Log.Count("frame duplication too large, skipping"), 9) << Log.Text();
+  EXPECT_TRUE(Log.Contains("2 frame duplication too large, skipping"));
+  EXPECT_EQ(DecodeFile(out).First(AVMEDIA_TYPE_VIDEO)->Frames, 1);
+}
+
 TEST_F(TranscodeSyncTest, ConstantRateDropsFramesOfA30FpsSourceAt15Fps) {
   const std::string out = Dir.Path("drop.mkv");
   TTestTask task;

@@ -56,6 +56,8 @@ TEST(FFDecoderTest, ProgramInputsHaveNoDemuxerName) {
   decoder.Bind(engine.InputFiles[0]->FormatContext);
   EXPECT_EQ(decoder.FormatName(), "");
   EXPECT_EQ(decoder.FileName(), "video=0");
+  EXPECT_EQ(decoder.Duration(), -1);  // a live input has no length
+  EXPECT_EQ(decoder.StartTime(), -1);
   EXPECT_EQ(decoder.Stream(0).Width, 64);
 }
 

@@ -14,11 +14,6 @@ namespace {
 
 class FilterGraphOutputFileTest : public OutputStreamTest {
  protected:
-  int Out(const std::string& line, const std::string& name = "out.mkv") {
-    Engine.FreeFileOptions(O);
-    Engine.InitFileOptions(O);
-    return Engine.OpenOutputFile(O, line, false, Dir.Path(name));
-  }
   // Creates and configures the simple graph of output stream `i`.
   int Simple(std::size_t i) {
     TOutputStream& ost = *Engine.OutputStreams.at(i);
@@ -31,10 +26,10 @@ class FilterGraphOutputFileTest : public OutputStreamTest {
 TEST_F(FilterGraphOutputFileTest, RecorderLineWithQualityAndWatermark) {
   OpenInput(VideoAudioSpec(2));
   const std::string png = Dir.Path("logo.png");
-  WritePng(png, 16, 16, 0xFF0000FF);
+  WritePicture(png, 16, 16, 0xFF0000FF);
   const std::string watermark =
       "movie=" + png + " [watermark]; [in] [watermark] overlay=main_w-overlay_w-5:main_h-overlay_h-5 [out]";
-  ASSERT_EQ(Out(" -c:v mpeg4 -c:a pcm_s16le -s 640x480 -ac 2  -ar 44100 -sn -b:v 768k -qscale 6  -threads 2"
+  ASSERT_EQ(OpenOutput(" -c:v mpeg4 -c:a pcm_s16le -s 640x480 -ac 2  -ar 44100 -sn -b:v 768k -qscale 6  -threads 2"
                 "   -async 1 -vsync 1  -vf \"" +
                     watermark + "\"",
                 "rec.mkv"),
@@ -64,7 +59,7 @@ TEST_F(FilterGraphOutputFileTest, RecorderLineWithQualityAndWatermark) {
 
 TEST_F(FilterGraphOutputFileTest, CopiedStreamKeepsNoPictureSettings) {
   OpenInput(VideoOnlySpec());
-  ASSERT_EQ(Out("-c:v copy -s 640x480 -aspect 16:9 -pix_fmt yuv420p"), 0) << Engine.LastErrorText;
+  ASSERT_EQ(OpenOutput("-c:v copy -s 640x480 -aspect 16:9 -pix_fmt yuv420p"), 0) << Engine.LastErrorText;
   TOutputStream& ost = *Engine.OutputStreams[0];
   EXPECT_EQ(ost.StreamCopy, 1);
   EXPECT_EQ(ost.CodecContext->width, 0);
@@ -74,7 +69,7 @@ TEST_F(FilterGraphOutputFileTest, CopiedStreamKeepsNoPictureSettings) {
 
 TEST_F(FilterGraphOutputFileTest, UnlabeledComplexOutputTakesTheVideoSlot) {
   OpenInput(VideoAudioSpec(2));
-  ASSERT_EQ(Out("-filter_complex \"[0:v] hflip\" -c:v mpeg4 -c:a pcm_s16le"), 0) << Engine.LastErrorText;
+  ASSERT_EQ(OpenOutput("-filter_complex \"[0:v] hflip\" -c:v mpeg4 -c:a pcm_s16le"), 0) << Engine.LastErrorText;
   // The graph feeds the only video stream; the audio stream is selected as usual.
   ASSERT_EQ(Engine.OutputStreams.size(), 2u);
   TFilterGraph& fg = *Engine.FilterGraphs[0];
@@ -89,7 +84,7 @@ TEST_F(FilterGraphOutputFileTest, UnlabeledComplexOutputTakesTheVideoSlot) {
 
 TEST_F(FilterGraphOutputFileTest, BrokenComplexGraphFailsTheOutput) {
   OpenInput(VideoOnlySpec());
-  EXPECT_EQ(Out("-filter_complex \"[0:v] nosuchfilter\""), -1);
+  EXPECT_EQ(OpenOutput("-filter_complex \"[0:v] nosuchfilter\""), -1);
   EXPECT_EQ(Engine.LastErrorText, "Error configuring filters.");
   EXPECT_TRUE(Engine.OutputFiles.empty());
 }

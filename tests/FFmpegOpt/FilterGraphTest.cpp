@@ -21,11 +21,9 @@ namespace vexa::test {
 namespace {
 
 using ::testing::HasSubstr;
-using TFramePtr = std::unique_ptr<AVFrame, void (*)(AVFrame*)>;
+using TFramePtr = TAVFramePtr;
 
-TFramePtr NewFrame() {
-  return TFramePtr(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
-}
+TFramePtr NewFrame() { return TFramePtr(av_frame_alloc()); }
 
 // The filter feeding input 0 of `ctx`, past the converters the library
 // inserts itself while configuring ("auto_..." instances).
@@ -210,7 +208,7 @@ std::string WatermarkDescription(const std::string& path) {
 TEST_F(FilterGraphTest, WatermarkDescriptionBlendsThePicture) {
   OpenInput(VideoOnlySpec(320, 240));
   const std::string png = Dir.Path("logo.png");
-  WritePng(png, 16, 16, 0xFFFFFFFF);
+  WritePicture(png, 16, 16, 0xFFFFFFFF);
   const std::string description = WatermarkDescription(png);
   TFilterGraph* fg = SimpleVideo("-c:v mpeg4 -vf \"" + description + "\"");
   ASSERT_EQ(Engine.OutputStreams[0]->FilterDescription, description);
@@ -241,7 +239,7 @@ TEST_P(WatermarkPathTest, PictureOpensUnderItsName) {
   for (const std::string& picture : c.Pictures) {
     const std::string path = Dir.Path(picture);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    WritePng(path, 16, 16, 0xFFFFFFFF);
+    WritePicture(path, 16, 16, 0xFFFFFFFF);
   }
   const std::string description = WatermarkDescription(Dir.Path(c.Source));
   TFilterGraph* fg = SimpleVideo("-c:v mpeg4 -vf \"" + description + "\"");
@@ -265,7 +263,7 @@ TEST_F(FilterGraphTest, LiteralMovieNamesLeaveOtherDescriptionsAlone) {
   const std::string folder = Dir.Path("w%d");
   std::filesystem::create_directories(folder);
   const std::string png = folder + "/logo.png";
-  WritePng(png, 4, 4, 0xFFFFFFFF);
+  WritePicture(png, 4, 4, 0xFFFFFFFF);
   const std::string literal = ":format_opts=pattern_type=none";
   struct TCase {
     std::string Description;
@@ -388,24 +386,31 @@ TEST_F(FilterGraphTest, VolumeScalesTheSamples) {
   EXPECT_EQ(PushStereo(fg, 1000, -300), std::make_pair(2000, -600));
 }
 
-TEST_F(FilterGraphTest, ChannelMapBuildsPan) {
+struct TChannelMapCase {
+  const char* Maps;
+  const char* Pan;  // the description forwarded to "pan"
+  std::pair<int, int> Out;  // for a frame of left 1000, right -1000
+};
+
+class ChannelMapTest : public FilterGraphTest, public ::testing::WithParamInterface<TChannelMapCase> {};
+
+TEST_P(ChannelMapTest, MapBecomesPanBeforeTheAudioFormat) {
+  const TChannelMapCase& c = GetParam();
   OpenInput(VideoAudioSpec(2));
-  TFilterGraph* fg = SimpleAudio("-c:a pcm_s16le -map_channel 0.1.0 -map_channel 0.1.1");
+  TFilterGraph* fg = SimpleAudio(std::string("-c:a pcm_s16le -ac 2 ") + c.Maps);
   ASSERT_EQ(Engine.ConfigureFilterGraph(*fg), 0);
-  EXPECT_TRUE(Recorder.Contains(llInfo, "-map_channel is forwarded to lavfi similarly to -af pan=0x3|c0=c0|c1=c1."));
-  EXPECT_EQ(PushStereo(fg, 1000, -1000), std::make_pair(1000, -1000));
+  EXPECT_TRUE(Recorder.Contains(llInfo, std::string("-map_channel is forwarded to lavfi similarly to -af pan=") + c.Pan +
+                                            "."));
+  EXPECT_EQ(KindOf(Upstream(Upstream(fg->Outputs[0]->Filter))), "pan");
+  EXPECT_EQ(KindOf(Upstream(fg->Outputs[0]->Filter)), "aformat");
+  EXPECT_EQ(PushStereo(fg, 1000, -1000), c.Out);
 }
 
-TEST_F(FilterGraphTest, SwappedChannelMapSwapsTheChannels) {
-  OpenInput(VideoAudioSpec(2));
-  TFilterGraph* fg = SimpleAudio("-c:a pcm_s16le -map_channel 0.1.1 -map_channel 0.1.0");
-  ASSERT_EQ(Engine.ConfigureFilterGraph(*fg), 0);
-  EXPECT_TRUE(Recorder.Contains(llInfo, "-map_channel is forwarded to lavfi similarly to -af pan=0x3|c0=c1|c1=c0."));
-  const AVFilterContext* pan = Upstream(Upstream(fg->Outputs[0]->Filter));
-  EXPECT_EQ(KindOf(pan), "pan");
-  EXPECT_EQ(KindOf(Upstream(fg->Outputs[0]->Filter)), "aformat");
-  EXPECT_EQ(PushStereo(fg, 1000, -1000), std::make_pair(-1000, 1000));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Maps, ChannelMapTest,
+    ::testing::Values(TChannelMapCase{"-map_channel 0.1.0 -map_channel 0.1.1", "0x3|c0=c0|c1=c1", {1000, -1000}},
+                      TChannelMapCase{"-map_channel 0.1.1 -map_channel 0.1.0", "0x3|c0=c1|c1=c0", {-1000, 1000}},
+                      TChannelMapCase{"-map_channel 0.1.0 -map_channel -1", "0x3|c0=c0", {1000, 0}}));
 
 TEST_F(FilterGraphTest, RequestedAudioFormatReachesTheSink) {
   OpenInput(VideoAudioSpec(2));
@@ -425,8 +430,7 @@ TEST_F(FilterGraphTest, RequestedAudioFormatReachesTheSink) {
 
 TEST(OutputFormatListsTest, AudioListsFromRequestOrEncoder) {
   const AVCodec* pcm = avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
-  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> ctx(avcodec_alloc_context3(pcm),
-                                                                 [](AVCodecContext* c) { avcodec_free_context(&c); });
+  TCodecContextPtr ctx(avcodec_alloc_context3(pcm));
   EXPECT_EQ(OutputAudioFormats(ctx.get(), pcm), "sample_fmts=s16:");
   ctx->sample_fmt = AV_SAMPLE_FMT_FLT;
   ctx->sample_rate = 22050;
@@ -438,8 +442,7 @@ TEST(OutputFormatListsTest, AudioListsFromRequestOrEncoder) {
 TEST(OutputFormatListsTest, JpegListsUnderUnofficialCompliance) {
   const AVCodec* mjpeg = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
   ASSERT_NE(mjpeg, nullptr);
-  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> ctx(avcodec_alloc_context3(mjpeg),
-                                                                 [](AVCodecContext* c) { avcodec_free_context(&c); });
+  TCodecContextPtr ctx(avcodec_alloc_context3(mjpeg));
   ctx->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
   EXPECT_EQ(OutputPixelFormats(ctx.get(), mjpeg, false), "yuvj420p|yuvj422p|yuv420p|yuv422p");
   // bgra is only in the unofficial list, so it is kept there and replaced otherwise.

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <regex>
 #include <unistd.h>
 
 #include "ErrorText/ErrorText.h"
 #include "OptFixtures.h"
+#include "Support/MediaFixtures.h"
 
 extern "C" {
 #include <libavdevice/avdevice.h>
@@ -51,8 +51,12 @@ void ExpectOne(const TSpecifierList& list, const std::string& specifier, const s
 
 const THandlerCase HandlerCases[] = {
     {"Switches", "-AudioInputHook -AudioOutputHook -VideoInputHook -VideoOutputHook -FrameInputHook -FrameOutputHook -Join",
-     0, [](auto&, auto& o) { EXPECT_TRUE(o.CodecNames.empty()); }, ""},
+     0, [](auto& e, auto& o) {
+       EXPECT_EQ(e.GlobalGroup.size(), 7u);
+       EXPECT_TRUE(e.FileGroup.empty());
+       EXPECT_TRUE(o.Group->CodecOptions.Empty()); }, ""},
     {"VCodec", "-vcodec mpeg4", 0, [](auto&, auto& o) { ExpectOne(o.CodecNames, "v", "mpeg4"); }, ""},
+    {"VCodecTypedSpecifierNotPassedOn", "-vcodec:1 mpeg4", 0, [](auto&, auto& o) { ExpectOne(o.CodecNames, "v", "mpeg4"); }, ""},
     {"ACodec", "-acodec mp2", 0, [](auto&, auto& o) { ExpectOne(o.CodecNames, "a", "mp2"); }, ""},
     {"SCodec", "-scodec mov_text", 0, [](auto&, auto& o) { ExpectOne(o.CodecNames, "s", "mov_text"); }, ""},
     {"DCodec", "-dcodec copy", 0, [](auto&, auto& o) { ExpectOne(o.CodecNames, "d", "copy"); }, ""},
@@ -100,7 +104,7 @@ const THandlerCase HandlerCases[] = {
     {"timestart", "-timestart 2", 0, [](auto&, auto& o) { EXPECT_EQ(o.StartTime, 2000000); }, ""},
     {"TimeLength", "-TimeLength 0.0000015", 0, [](auto&, auto& o) { EXPECT_EQ(o.RecordingTime, 2); }, ""},
     {"timelength", "-timelength 60", 0, [](auto&, auto& o) { EXPECT_EQ(o.RecordingTime, 60000000); }, ""},
-    {"LogLevel", "-loglevel error -v 40", 0, nullptr, ""},
+    {"LogLevel", "-loglevel error -v 40", 0, [](auto&, auto&) { EXPECT_EQ(GetFFLogger().LogLevel(), llVerbose); }, ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, HandlerRows, ::testing::ValuesIn(HandlerCases),
@@ -169,6 +173,34 @@ const TFailureCase FailureCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Rows, HandlerFailures, ::testing::ValuesIn(FailureCases),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// Forwarded values are read under the name they are forwarded to.
+TEST_F(OptTest, ForwardedValuesAreReadUnderTheirNewName) {
+  struct TCase {
+    const char* Line;
+    const char* Message;
+  };
+  const TCase cases[] = {
+      {"-vframes abc", "Expected int64 for \"frames:v\" but found \"abc\""},
+      {"-aframes 1.5", "Expected int64 for \"frames:a\" but found \"1.5\""},
+      {"-dframes x", "Expected int64 for \"frames:d\" but found \"x\""},
+      {"-aq loud", "Expected double for \"q:a\" but found \"loud\""},
+      {"-qscale high", "Expected double for \"q:v\" but found \"high\""},
+      {"-qscale:a high", "Expected double for \"q:a\" but found \"high\""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Line);
+    Engine.InitFileOptions(O);
+    try {
+      Parse(c.Line);
+      ADD_FAILURE() << "no exception";
+    } catch (const FFmpegException& e) {
+      EXPECT_STREQ(e.what(), c.Message);
+    }
+    EXPECT_TRUE(O.MaxFrames.empty());
+    EXPECT_TRUE(O.QScales.empty());
+  }
+}
 
 TEST_F(OptTest, InformationalOptionsWarnAndParsingGoesOn) {
   for (const char* name : {"L", "h", "?", "help", "-help", "version", "formats", "codecs", "decoders", "encoders",
@@ -267,21 +299,19 @@ TEST_F(OptTest, TimeStartUsesTheDecimalSeparator) {
 }
 
 TEST_F(OptTest, ProgressOpensItsUrl) {
-  char dir[] = "/tmp/vexa-progress-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string path = std::string(dir) + "/progress.txt";
+  test::TTempDir dir;
+  const std::string path = dir.Path("progress.txt");
   ASSERT_EQ(Parse("-progress " + path), 0) << Engine.LastErrorText;
   EXPECT_TRUE(Engine.ProgressOutput);
   EXPECT_GT(Engine.LastWriteTime, 0);
   EXPECT_EQ(access(path.c_str(), F_OK), 0);
   Engine.ProgressOutput.reset();
-  std::remove(path.c_str());
-  rmdir(dir);
 
   Engine.InitFileOptions(O);
-  const std::string bad = std::string(dir) + "/missing/progress.txt";
+  const std::string bad = dir.Path("missing/progress.txt");
   EXPECT_LT(Parse("-progress " + bad), 0);
   EXPECT_EQ(Engine.LastErrorText.rfind("Failed to open progress URL \"" + bad + "\": ", 0), 0u) << Engine.LastErrorText;
+  EXPECT_TRUE(Recorder.ContainsText("Failed to open progress URL \"" + bad + "\": "));
 }
 
 TEST_F(OptTest, DeviceChannelAndStandardWarnAndReachTheFormatLayer) {

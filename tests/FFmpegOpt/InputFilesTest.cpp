@@ -356,17 +356,30 @@ TEST_F(InputFilesTest, AttachmentsAreDumpedOnRequest) {
 }
 
 TEST_F(InputFilesTest, AttachmentDumpWithoutExtradataOnlyWarns) {
-  const std::string path = WriteMediaFile(Dir.Path("v.mkv"), VideoOnlySpec());
+  const std::string path = WriteMediaFile(Dir.Path("va.mkv"), VideoAudioSpec());
+  ASSERT_EQ(Engine.InputStreams.size(), 0u);
   const std::string out = Dir.Path("nothing.bin");
-  ASSERT_EQ(Open("-dump_attachment:v " + out, path), 0);
-  // mpeg4 in Matroska carries its headers as extradata; a stream without any
-  // is only reported. Either way no failure ends the open.
-  if (Engine.InputStreams[0]->Stream->codecpar->extradata_size == 0) {
-    EXPECT_TRUE(Recorder.Contains(llWarning, "No extradata to dump in stream #0:0."));
-    EXPECT_FALSE(FileExists(out));
-  } else {
-    EXPECT_EQ(FileSizeOf(out), Engine.InputStreams[0]->Stream->codecpar->extradata_size);
+  // PCM audio carries no extradata: the dump is only reported.
+  ASSERT_EQ(Open("-dump_attachment:a " + out, path), 0) << Engine.LastErrorText;
+  ASSERT_EQ(Engine.InputStreams[1]->Stream->codecpar->extradata_size, 0);
+  EXPECT_TRUE(Recorder.Contains(llWarning, "No extradata to dump in stream #0:1."));
+  EXPECT_FALSE(FileExists(out));
+}
+
+TEST_F(InputFilesTest, AttachmentDumpWithoutANameAborts) {
+  TMediaSpec layout = VideoOnlySpec();
+  layout.AttachmentName = "font.ttf";
+  const std::string path = WriteMediaFile(Dir.Path("att.mkv"), layout);
+  // The video stream has extradata but no "filename" tag.
+  try {
+    Open("-dump_attachment:v \"\"", path);
+    FAIL() << "expected FFmpegException";
+  } catch (const FFmpegException& e) {
+    EXPECT_STREQ(e.what(), "No filename specified and no \"filename\" tag in stream #0:0.");
   }
+  // The half-made input was closed again.
+  EXPECT_TRUE(Engine.InputFiles.empty());
+  EXPECT_TRUE(Engine.InputStreams.empty());
 }
 
 }  // namespace

@@ -205,15 +205,5 @@ TEST(OptionTable, LookupComparesUpToTheColonCaseSensitively) {
   EXPECT_EQ(engine.FindOption(":v"), nullptr);
 }
 
-TEST(OptionTable, GroupsFollowTheFlags) {
-  TTestEngine engine;
-  EXPECT_TRUE(engine.FindOption("f")->IsFileGroup());
-  EXPECT_TRUE(engine.FindOption("r")->IsFileGroup());
-  EXPECT_TRUE(engine.FindOption("qscale")->IsFileGroup());
-  EXPECT_FALSE(engine.FindOption("async")->IsFileGroup());
-  EXPECT_FALSE(engine.FindOption("vsync")->IsFileGroup());
-  EXPECT_FALSE(engine.FindOption("filter_complex")->IsFileGroup());
-}
-
 }  // namespace
 }  // namespace vexa

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -40,6 +39,13 @@ class OutputStreamTest : public ::testing::Test {
     Engine.FreeFileOptions(O);
     Engine.InitFileOptions(O);
     ASSERT_GE(Engine.OpenInputFile(O, line, path), 0) << Engine.LastErrorText;
+  }
+
+  // Parses `line` into fresh file options and creates the output `name`.
+  int OpenOutput(const std::string& line, const std::string& name = "out.mkv", bool join = false) {
+    Engine.FreeFileOptions(O);
+    Engine.InitFileOptions(O);
+    return Engine.OpenOutputFile(O, line, join, Dir.Path(name));
   }
 
   // Parses an output line into fresh file options.
@@ -86,39 +92,5 @@ class OutputStreamTest : public ::testing::Test {
   TTempDir Dir;
   TOutputContextPtr Oc;
 };
-
-// Writes a PNG picture of w x h pixels, every pixel the RGBA colour given.
-inline void WritePng(const std::string& path, int w, int h, uint32_t rgba) {
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
-  ASSERT_NE(codec, nullptr);
-  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> ctx(avcodec_alloc_context3(codec),
-                                                                 [](AVCodecContext* c) { avcodec_free_context(&c); });
-  ctx->width = w;
-  ctx->height = h;
-  ctx->pix_fmt = AV_PIX_FMT_RGBA;
-  ctx->time_base = AVRational{1, 1};
-  ASSERT_EQ(avcodec_open2(ctx.get(), codec, nullptr), 0);
-  std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
-  frame->format = AV_PIX_FMT_RGBA;
-  frame->width = w;
-  frame->height = h;
-  ASSERT_EQ(av_frame_get_buffer(frame.get(), 0), 0);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = frame->data[0] + y * frame->linesize[0] + 4 * x;
-      p[0] = static_cast<uint8_t>(rgba >> 24);
-      p[1] = static_cast<uint8_t>(rgba >> 16);
-      p[2] = static_cast<uint8_t>(rgba >> 8);
-      p[3] = static_cast<uint8_t>(rgba);
-    }
-  ASSERT_EQ(avcodec_send_frame(ctx.get(), frame.get()), 0);
-  ASSERT_EQ(avcodec_send_frame(ctx.get(), nullptr), 0);
-  std::unique_ptr<AVPacket, void (*)(AVPacket*)> pkt(av_packet_alloc(), [](AVPacket* p) { av_packet_free(&p); });
-  ASSERT_EQ(avcodec_receive_packet(ctx.get(), pkt.get()), 0);
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  ASSERT_EQ(std::fwrite(pkt->data, 1, static_cast<size_t>(pkt->size), f), static_cast<size_t>(pkt->size));
-  std::fclose(f);
-}
 
 }  // namespace vexa::test

@@ -38,6 +38,35 @@ TEST_F(OptTest, ScreenInputLineFillsGroupsAndFields) {
   EXPECT_TRUE(Recorder.Contains(llDebug, "Finished parsing the options."));
 }
 
+TEST_F(OptTest, GroupingAndApplyingLogTheirSteps) {
+  ASSERT_EQ(Parse("-s 320x240 -threads 2 -nostats"), 0);
+  const std::string s = Engine.FindOption("s")->Help;
+  const std::string stats = Engine.FindOption("stats")->Help;
+  const std::vector<std::string> expected = {
+      "Parsing the options.",
+      "Reading option \"-s\" ... ",
+      "matched as option \"s\" (" + s + ") with argument \"320x240\".",
+      "Reading option \"-threads\" ... ",
+      "matched as AVOption \"threads\" with argument \"2\".",
+      "Reading option \"-nostats\" ... ",
+      "matched as option \"stats\" (" + stats + ") with argument 0.",
+      "Finished parsing the options.",
+      "Parsing a group of options: global.",
+      "Applying option nostats (" + stats + ") with argument 0.",
+      "Successfully parsed a group of options.",
+      "Parsing a group of options: output file.",
+      "Applying option s (" + s + ") with argument 320x240.",
+      "Successfully parsed a group of options.",
+  };
+  std::vector<std::string> debug;
+  for (const test::TLogLine& line : Recorder.Lines()) {
+    std::string msg = line.Msg;
+    while (!msg.empty() && msg.back() == '\n') msg.pop_back();
+    if (line.Level == llDebug) debug.push_back(msg);
+  }
+  EXPECT_EQ(debug, expected);
+}
+
 // The recorder's worked example: region 10,10 800x600, cursor captured, 15 fps,
 // audio at 44100 Hz stereo, mp4, quality 6, 768 kbit/s, four processors.
 TEST_F(OptTest, RecorderWorkedExampleInputLine) {
@@ -407,10 +436,25 @@ TEST_F(OptTest, ParseOptionDirectly) {
   ExpectList(O.FrameRates, {{"", "25"}});
 }
 
-TEST_F(OptTest, OptionKnownToNoLayerWithAValueOfItsOwn) {
+TEST_F(OptTest, MediaLibraryValueErrorEndsTheParse) {
   Engine.StrictOptions = true;
-  // A codec option whose value the library rejects at once is a parse error.
-  EXPECT_LT(Parse("-sws_flags nonsense_flag"), 0);
+  const int ret = Parse("-sws_flags nonsense_flag -s 320x240");
+  EXPECT_LT(ret, 0);
+  EXPECT_NE(ret, AVERROR_OPTION_NOT_FOUND);
+  EXPECT_TRUE(Recorder.Contains(llError, "Error parsing option \"sws_flags\" with argument \"nonsense_flag\"."));
+  EXPECT_EQ(Engine.LastErrorText, "Error setting option \"sws_flags\"\r\n" + ErrorText(ret));
+  EXPECT_TRUE(O.FrameSizes.empty());
+}
+
+TEST_F(OptTest, RowsGoToTheirGroups) {
+  ASSERT_EQ(Parse("-f mp4 -async 1 -r 5 -vsync 1 -qscale 3 -filter_complex nullsrc -y -timestamp now"), 0)
+      << Engine.LastErrorText;
+  std::vector<std::string> file;
+  std::vector<std::string> global;
+  for (const TOptionEntry& e : Engine.FileGroup) file.push_back(e.Name);
+  for (const TOptionEntry& e : Engine.GlobalGroup) global.push_back(e.Name);
+  EXPECT_EQ(file, (std::vector<std::string>{"f", "r", "qscale", "timestamp"}));
+  EXPECT_EQ(global, (std::vector<std::string>{"async", "vsync", "filter_complex", "y"}));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "ErrorText/ErrorText.h"
 #include "OptFixtures.h"
+#include "Support/MediaFixtures.h"
 
 namespace vexa {
 namespace {
@@ -16,31 +17,16 @@ using test::OptTest;
 
 class PresetsTest : public OptTest {
  protected:
-  void SetUp() override {
-    OptTest::SetUp();
-    char dir[] = "/tmp/vexa-presets-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    Dir = dir;
-  }
-  void TearDown() override {
-    OptTest::TearDown();
-    for (const std::string& f : Files) std::remove(f.c_str());
-    rmdir((Dir + "/.vexa-screen-recorder/presets").c_str());
-    rmdir((Dir + "/.vexa-screen-recorder").c_str());
-    rmdir(Dir.c_str());
-  }
   std::string Write(const std::string& name, const std::string& bytes) {
-    const std::string path = Dir + "/" + name;
+    const std::string path = Dir.Path(name);
     std::ofstream(path, std::ios::binary) << bytes;
-    Files.push_back(path);
     return path;
   }
   int Presets(const std::string& text, const std::string& line = "") {
     return Engine.ParseOptions(O, line, "output file", text);
   }
 
-  std::string Dir;
-  std::vector<std::string> Files;
+  test::TTempDir Dir;
 };
 
 TEST_F(PresetsTest, MarkerSeparatesEntries) {
@@ -73,6 +59,19 @@ TEST_F(PresetsTest, AppliedAfterGlobalAndBeforeFileOptions) {
 TEST_F(PresetsTest, FormatOptionsAreCarriedOver) {
   ASSERT_EQ(Presets("movflags=+faststart"), 0) << Engine.LastErrorText;
   EXPECT_STREQ(FormatOption("movflags"), "+faststart");
+}
+
+TEST_F(PresetsTest, LaterHandlersDoNotReapplyPresetOptions) {
+  // -channel_layout offers a media-library option of its own after -target
+  // has set g; the preset's g must not come back with it.
+  ASSERT_EQ(Presets("g=12", "-target pal-dvd -channel_layout stereo"), 0) << Engine.LastErrorText;
+  EXPECT_STREQ(CodecOption("g"), "15");
+  EXPECT_STREQ(CodecOption("channel_layout"), "3");
+}
+
+TEST_F(PresetsTest, FlagsOptionsAppendToTheLine) {
+  ASSERT_EQ(Presets("flags=+bitexact", "-flags +gray"), 0) << Engine.LastErrorText;
+  EXPECT_STREQ(CodecOption("flags"), "+gray+bitexact");
 }
 
 TEST_F(PresetsTest, InvalidSyntax) {
@@ -145,18 +144,18 @@ TEST_F(PresetsTest, PresetFileFailures) {
       << Engine.LastErrorText;
 
   Engine.InitFileOptions(O);
-  EXPECT_EQ(Parse("-vpre " + Dir), AVERROR(EINVAL));  // a folder is no preset file
-  EXPECT_EQ(Engine.LastErrorText.rfind("Preset file \"" + Dir + "\" not found\r\n", 0), 0u);
+  EXPECT_EQ(Parse("-vpre " + Dir.Root()), AVERROR(EINVAL));  // a folder is no preset file
+  EXPECT_EQ(Engine.LastErrorText.rfind("Preset file \"" + Dir.Root() + "\" not found\r\n", 0), 0u);
 }
 
 TEST_F(PresetsTest, BareNamesAreSearchedInTheUserPresetFolder) {
-  const std::string folder = Dir + "/.vexa-screen-recorder/presets";
-  ASSERT_EQ(mkdir((Dir + "/.vexa-screen-recorder").c_str(), 0700), 0);
+  const std::string folder = Dir.Path(".vexa-screen-recorder/presets");
+  ASSERT_EQ(mkdir(Dir.Path(".vexa-screen-recorder").c_str(), 0700), 0);
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
   Write(".vexa-screen-recorder/presets/fast-vexa.preset", "vcodec=mpeg4\n");
   const char* oldHome = std::getenv("HOME");
   const std::string saved = oldHome ? oldHome : "";
-  setenv("HOME", Dir.c_str(), 1);
+  setenv("HOME", Dir.Root().c_str(), 1);
   const int ret = Parse("-vpre fast-vexa.preset");
   if (oldHome) setenv("HOME", saved.c_str(), 1);
   ASSERT_EQ(ret, 0) << Engine.LastErrorText;

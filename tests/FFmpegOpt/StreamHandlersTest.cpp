@@ -83,7 +83,7 @@ TEST_F(StreamHandlersTest, MapFailures) {
   EXPECT_EQ(AbortText("-map 1:v"), "Stream map \"1:v\" matches no streams.");
   EXPECT_EQ(AbortText("-map -0:s"), "Stream map \"-0:s\" matches no streams.");
   EXPECT_EQ(AbortText("-map 0,7"), "Invalid sync file index: 7.");
-  EXPECT_EQ(AbortText("-map 0,1:v"), "Sync stream spec" "ification in map 0,1:v does not match any streams.");
+  EXPECT_EQ(AbortText("-map 0,1:v"), "Sync stream spe" "cification in map 0,1:v does not match any streams.");
   EXPECT_EQ(AbortText("-map 0:zz").rfind("check_stream_specifier: ", 0), 0u);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -101,23 +102,28 @@ void FillPicture(AVFrame* f, int index) {
     }
 }
 
-// One PNG picture as a packet.
-void EncodePicture(int width, int height, AVPacket* out) {
+// One PNG picture as a packet: every pixel `rgba` (0xRRGGBBAA), or an opaque
+// pattern when `rgba` is nullptr.
+void EncodePicture(int width, int height, const uint32_t* rgba, AVPacket* out) {
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
   if (!codec) throw std::runtime_error("no png encoder");
   TCodecPtr c(avcodec_alloc_context3(codec));
   c->width = width;
   c->height = height;
-  c->pix_fmt = AV_PIX_FMT_RGB24;
+  c->pix_fmt = AV_PIX_FMT_RGBA;
   c->time_base = AVRational{1, 25};
   Check(avcodec_open2(c.get(), codec, nullptr), "avcodec_open2 png");
   TFramePtr f(av_frame_alloc());
   f->width = width;
   f->height = height;
-  f->format = AV_PIX_FMT_RGB24;
+  f->format = AV_PIX_FMT_RGBA;
   Check(av_frame_get_buffer(f.get(), 0), "av_frame_get_buffer");
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width * 3; ++x) f->data[0][y * f->linesize[0] + x] = static_cast<uint8_t>(x ^ y);
+    for (int x = 0; x < width; ++x) {
+      uint8_t* p = f->data[0] + y * f->linesize[0] + 4 * x;
+      const uint32_t colour = rgba ? *rgba : (static_cast<uint32_t>(static_cast<uint8_t>(x ^ y)) << 24) | 0xFF;
+      for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(colour >> (24 - 8 * i));
+    }
   f->pts = 0;
   Check(avcodec_send_frame(c.get(), f.get()), "png send");
   Check(avcodec_send_frame(c.get(), nullptr), "png flush");
@@ -233,7 +239,7 @@ std::string WriteMediaFile(const std::string& path, const TMediaSpec& layout) {
   // presents as a video stream with the attached-picture disposition.
   if (layout.AttachedPicture) {
     TPacketPtr png(av_packet_alloc());
-    EncodePicture(layout.PictureWidth, layout.PictureHeight, png.get());
+    EncodePicture(layout.PictureWidth, layout.PictureHeight, nullptr, png.get());
     AVStream* st = avformat_new_stream(oc, nullptr);
     st->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
     st->codecpar->codec_id = AV_CODEC_ID_PNG;
@@ -335,6 +341,15 @@ std::string WriteMediaFile(const std::string& path, const TMediaSpec& layout) {
     EncodeAndWrite(oc, s, nullptr, pkt.get(), av_rescale(std::llround(layout.StartOffset * 1000), s.Codec->time_base.den, 1000));
   Check(av_write_trailer(oc), "av_write_trailer");
   return path;
+}
+
+void WritePicture(const std::string& path, int width, int height, uint32_t rgba) {
+  TPacketPtr png(av_packet_alloc());
+  if (!png) throw std::runtime_error("av_packet_alloc");
+  EncodePicture(width, height, &rgba, png.get());
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(png->data), png->size);
+  if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 TMediaInfo ProbeMedia(const std::string& path) {

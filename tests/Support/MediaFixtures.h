@@ -63,6 +63,10 @@ TMediaSpec AttachedPictureSpec();
 // error text on failure. Returns `path`.
 std::string WriteMediaFile(const std::string& path, const TMediaSpec& layout);
 
+// Writes a PNG picture of width x height pixels, every pixel the colour
+// 0xRRGGBBAA; throws std::runtime_error on failure.
+void WritePicture(const std::string& path, int width, int height, uint32_t rgba);
+
 struct TStreamInfo {
   int Type = -1;  // AVMediaType
   std::string Codec;
