@@ -1,4 +1,5 @@
 #include "TranscodeTestSupport.h"
+#include "Support/MediaOwners.h"
 
 #include <cmath>
 #include <cstdio>
@@ -19,22 +20,7 @@ namespace vexa::test {
 
 namespace {
 
-struct TFormatClose {
-  void operator()(AVFormatContext* s) const { avformat_close_input(&s); }
-};
-struct TCodecFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using TFormatPtr = std::unique_ptr<AVFormatContext, TFormatClose>;
-using TCodecPtr = std::unique_ptr<AVCodecContext, TCodecFree>;
-using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
-using TPacketPtr = std::unique_ptr<AVPacket, TPacketFree>;
+using TFormatPtr = TInputPtr;
 
 TFormatPtr OpenMedia(const std::string& path) {
   AVFormatContext* s = nullptr;

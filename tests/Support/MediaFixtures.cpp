@@ -1,4 +1,5 @@
 #include "Support/MediaFixtures.h"
+#include "Support/MediaOwners.h"
 
 #include <sys/stat.h>
 
@@ -33,18 +34,6 @@ void Check(int ret, const std::string& what) {
   if (ret < 0) throw std::runtime_error(what + ": " + AvError(ret));
 }
 
-struct TCodecFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using TCodecPtr = std::unique_ptr<AVCodecContext, TCodecFree>;
-using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
-using TPacketPtr = std::unique_ptr<AVPacket, TPacketFree>;
 
 // Output context that closes its file and frees itself.
 struct TOutput {
