@@ -27,6 +27,11 @@ struct TProgramInputFormat {
   const char* Name = nullptr;      // the -f name
   const char* LongName = nullptr;
   int Flags = 0;                   // AVFMT_* flags, e.g. AVFMT_NOFILE
+  // Packets carry the real times their content was captured (a live device).
+  // A forced input rate then paces the device and keeps those times: frames
+  // the device lost or dropped stay gaps for the output's frame-rate
+  // conversion to fill, instead of being closed up by renumbering.
+  bool CaptureTimestamps = false;
   const AVClass* PrivClass = nullptr;  // option table of the private context
   int PrivDataSize = 0;            // bytes; the context starts with const AVClass*
   // s->url holds the input name, s->priv_data the private context.

@@ -229,16 +229,23 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile* of, TOutputStream* ost, AVFrame* fra
     LogFmt(this, llVerbose, "*** %d dup!", static_cast<int>(n - 1));
   }
 
+  // Slots of a gap before the frame's own time repeat the previous picture:
+  // a picture must not appear before it was taken.
+  int64_t repeatPrevious = 0;
+  if (vsync == 1 && n > 1 && ost->PreviousFrame)
+    repeatPrevious = std::clamp<int64_t>(std::llround(framePts - static_cast<double>(ost->SyncOpts)), 0, n - 1);
+
   TAVFramePtr work(av_frame_alloc());
   if (!work) AbortWithError("Video encoding failed");
   for (int64_t i = 0; i < n && !StopRequested; ++i) {
-    frame->pts = ost->SyncOpts;
+    AVFrame* source = i < repeatPrevious ? ost->PreviousFrame.get() : frame;
+    source->pts = ost->SyncOpts;
     if (!CheckRecordingTime(ost)) return;
     const int hookFrameNumber = static_cast<int>(ost->FrameNumber + 1);
-    const int64_t hookPts = av_rescale_q(frame->pts, enc->time_base, AV_TIME_BASE_Q);
+    const int64_t hookPts = av_rescale_q(source->pts, enc->time_base, AV_TIME_BASE_Q);
 
     av_frame_unref(work.get());
-    if (av_frame_ref(work.get(), frame) < 0) AbortWithError("Video encoding failed");
+    if (av_frame_ref(work.get(), source) < 0) AbortWithError("Video encoding failed");
     if (enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)) {
       if (ost->TopFieldFirst >= 0) work->top_field_first = ost->TopFieldFirst;
     }
@@ -252,6 +259,12 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile* of, TOutputStream* ost, AVFrame* fra
     if (EncodeAndWrite(of, ost, work.get()) < 0) AbortWithError("Video encoding failed");
     ost->SyncOpts++;
     ost->FrameNumber++;
+  }
+  if (vsync == 1) {
+    if (!ost->PreviousFrame) ost->PreviousFrame.reset(av_frame_alloc());
+    av_frame_unref(ost->PreviousFrame.get());
+    if (!ost->PreviousFrame || av_frame_ref(ost->PreviousFrame.get(), frame) < 0)
+      AbortWithError("Video encoding failed");
   }
   if (!VstatsFileName.empty() && ost->LastFrameSize) DoVideoStats(ost, ost->LastFrameSize);
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "Base/ProgramFormats.h"
 #include "FFLog/FFLog.h"
 #include "FFmpegOpt/FFmpegOpt.h"
 #include "FFmpegOpt/OptionText.h"
@@ -239,8 +240,11 @@ int TGraphBuilder::ConfigureInputVideo(TInputFilter& ifilter, const AVFilterInOu
   AVStream* st = ist.Stream;
   const AVCodecContext* dec = ist.CodecContext.get();
   const bool forced = ist.FrameRate.num != 0;
+  // A forced rate renumbers the frames, unless the packets carry capture times.
+  const TProgramInputFormat* programFormat = E.InputFiles.at(static_cast<std::size_t>(ist.FileIndex))->ProgramFormat;
+  const bool restamp = forced && !(programFormat && programFormat->CaptureTimestamps);
 
-  const AVRational tb = forced ? av_inv_q(ist.FrameRate) : st->time_base;
+  const AVRational tb = restamp ? av_inv_q(ist.FrameRate) : st->time_base;
   AVRational fr = forced ? ist.FrameRate : st->r_frame_rate;
   if (!forced && dec && dec->ticks_per_frame > 1) {
     AVRational codecRate = av_inv_q(dec->time_base);
@@ -267,7 +271,7 @@ int TGraphBuilder::ConfigureInputVideo(TInputFilter& ifilter, const AVFilterInOu
   if (ret < 0) return ret;
 
   TChainEnd end{ifilter.Filter, 0};
-  if (forced &&
+  if (restamp &&
       (ret = AppendFilter(end, "setpts", StrFormat("force CFR for input from stream %d:%d", ist.FileIndex, st->index),
                           "N", Graph)) < 0)
     return ret;

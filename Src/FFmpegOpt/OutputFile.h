@@ -86,6 +86,7 @@ struct TOutputStream {
 
   // --- loop state of transcode initialisation, the loop and encoding
   int64_t SyncOpts = 0;                     // next output timestamp, encoder time base
+  TAVFramePtr PreviousFrame;                // last video frame encoded, before hooks; fills gaps
   int64_t FirstPts = 0;                     // first output timestamp, encoder time base
   bool Unavailable = false;                 // its inputs answered EAGAIN
   bool Flushed = false;                     // the encoder was drained

@@ -80,6 +80,7 @@ const TProgramInputFormat kCaptureFormat = [] {
   f.Name = "gdicapture";
   f.LongName = "GDI(Screen/Wave) capture";
   f.Flags = AVFMT_NOFILE;
+  f.CaptureTimestamps = true;
   f.PrivClass = &kCaptureClass;
   f.PrivDataSize = sizeof(TCaptureOptions);
   f.ReadHeader = CaptureReadHeader;

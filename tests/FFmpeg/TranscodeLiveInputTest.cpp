@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
+#include <vector>
 
 #include "Base/ProgramFormats.h"
 #include "Support/TestProgramFormat.h"
@@ -138,6 +140,99 @@ TEST(TranscodeLiveInputTest, CaptureShapedInputThroughTheMp4Profile) {
   EXPECT_EQ(a->DecodeErrors, 0);
   EXPECT_GT(a->Samples, 0);
 }
+
+}  // namespace
+}  // namespace vexa::test
+
+namespace vexa::test {
+namespace {
+
+// A live input whose packets carry capture times in microseconds, with a gap
+// where the device lost five frames: frames every 100 ms, none between 0.4 s
+// and 1.0 s. Packet i shows the grey level 20 * i.
+constexpr int64_t kCaptureTimes[] = {0, 100000, 200000, 300000, 400000, 1000000, 1100000, 1200000, 1300000, 1400000};
+constexpr int kTimedPackets = static_cast<int>(sizeof(kCaptureTimes) / sizeof(kCaptureTimes[0]));
+
+int TimedReadHeader(AVFormatContext* s) {
+  AVStream* st = avformat_new_stream(s, nullptr);
+  if (!st) return AVERROR(ENOMEM);
+  st->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+  st->codecpar->codec_id = AV_CODEC_ID_RAWVIDEO;
+  st->codecpar->format = AV_PIX_FMT_GRAY8;
+  st->codecpar->width = 16;
+  st->codecpar->height = 16;
+  st->time_base = AVRational{1, 1000000};
+  st->start_time = 0;
+  st->avg_frame_rate = AVRational{10, 1};
+  st->r_frame_rate = AVRational{10, 1};
+  return 0;
+}
+
+int TimedReadPacket(AVFormatContext* s, AVPacket* pkt) {
+  auto* ctx = static_cast<TLiveContext*>(s->priv_data);
+  if (ctx->Sent == kTimedPackets) return AVERROR_EOF;
+  const int ret = av_new_packet(pkt, 16 * 16);
+  if (ret < 0) return ret;
+  memset(pkt->data, 20 * ctx->Sent, pkt->size);
+  pkt->pts = kCaptureTimes[ctx->Sent++];
+  pkt->stream_index = 0;
+  return 0;
+}
+
+TProgramInputFormat TimedFormat(const char* name, bool captureTimestamps) {
+  TProgramInputFormat f = kLiveFormat;
+  f.Name = name;
+  f.CaptureTimestamps = captureTimestamps;
+  f.ReadHeader = TimedReadHeader;
+  f.ReadPacket = TimedReadPacket;
+  return f;
+}
+
+const TProgramInputFormat kCaptureTimedFormat = TimedFormat("vexacapturetimed", true);
+const TProgramInputFormat kNumberedFormat = TimedFormat("vexanumbered", false);
+
+struct ForcedRateCase {
+  const char* Format;
+  std::vector<int> Levels;  // grey level of each output frame, 10 fps
+};
+
+class ForcedInputRateTest : public ::testing::TestWithParam<ForcedRateCase> {};
+
+// With "-r 10" on the input line and a constant-rate output: a device with
+// capture times keeps its gap, which the output fills by repeating the last
+// frame, so every picture stays at the time it was captured; any other input
+// is renumbered frame by frame.
+TEST_P(ForcedInputRateTest, LostFramesAndTheOutputClock) {
+  RegisterProgramInputFormat(&kCaptureTimedFormat);
+  RegisterProgramInputFormat(&kNumberedFormat);
+  const ForcedRateCase& c = GetParam();
+  TTempDir dir;
+  TTranscodeLog log;
+  const std::string out = dir.Path("out.mkv");
+  {
+    TTestTask task;
+    ASSERT_TRUE(task.AddInput("live", std::string("-f ") + c.Format + " -r 10"));
+    ASSERT_GE(task.AddOutput(out, "-c:v ffv1 -pix_fmt gray -vsync 1"), 0) << task.LastErrorText;
+    task.RunInline();
+    ASSERT_FALSE(task.ExceptionRaised) << task.ExceptionMsg << "\n" << log.Text();
+  }
+  const TDecodedFile f = DecodeFile(out);
+  const TDecodedStream* v = f.First(AVMEDIA_TYPE_VIDEO);
+  ASSERT_NE(v, nullptr);
+  ASSERT_EQ(v->FramePts.size(), c.Levels.size());
+  for (size_t i = 0; i < c.Levels.size(); ++i) {
+    EXPECT_NEAR(v->FramePts[i], 0.1 * static_cast<double>(i), 0.002) << "frame " << i;
+    EXPECT_EQ(PixelAt(out, static_cast<int>(i), 8, 8).R, c.Levels[i]) << "frame " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ForcedInputRateTest,
+    ::testing::Values(ForcedRateCase{"vexacapturetimed", {0, 20, 40, 60, 80, 80, 80, 80, 80, 80, 100, 120, 140, 160, 180}},
+                      ForcedRateCase{"vexanumbered", {0, 20, 40, 60, 80, 100, 120, 140, 160, 180}}),
+    [](const ::testing::TestParamInfo<ForcedRateCase>& i) {
+      return std::string(i.param.Format == std::string("vexanumbered") ? "Renumbered" : "CaptureTimes");
+    });
 
 }  // namespace
 }  // namespace vexa::test
