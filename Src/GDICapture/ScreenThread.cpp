@@ -46,6 +46,21 @@ TDueCheck CheckDueTime(TCaptureContext& c, int64_t now) {
   return r;
 }
 
+int64_t ClaimCaptureSlot(TCaptureContext& c, int64_t capturedAt) {
+  const long double perFrame = static_cast<long double>(c.FrameRate.den) / c.FrameRate.num;
+  const long double slotDue = static_cast<long double>(c.ScheduleCounter - 1000000) * perFrame;
+  const long double periodUs = perFrame * 1000000;
+  const int64_t late = std::llrint((static_cast<long double>(capturedAt) - slotDue) / periodUs);
+  if (late <= 0) return 0;
+  c.ScheduleCounter += late * 1000000;
+  return late;
+}
+
+static void LogLostFrames(TCaptureContext& c, int64_t lost) {
+  c.Log(llInfo, "We lost %d frames. It might be caused by paused or bad performance or frame rate is too high.\n",
+        static_cast<int>(lost));
+}
+
 void TScreenThread::WaitForDueTime() {
   TCaptureContext& c = Context_;
   for (;;) {
@@ -61,11 +76,7 @@ void TScreenThread::WaitForDueTime() {
       if (Terminated_.load() || c.Stopped.load()) return;
       continue;
     }
-    if (due.Skipped > 0)
-      c.Log(llInfo,
-            "We lost %d frames. It might be caused by paused or bad performance or frame rate is "
-            "too high.\n",
-            static_cast<int>(due.Skipped));
+    if (due.Skipped > 0) LogLostFrames(c, due.Skipped);
     return;
   }
 }
@@ -86,6 +97,7 @@ bool TScreenThread::CaptureFrame(TCaptureContext& c) {
     c.StartTime.store(now);
   } else {
     timestamp = now - c.StartTime.load();
+    if (const int64_t lost = ClaimCaptureSlot(c, now)) LogLostFrames(c, lost);
   }
 
   if (c.DrawCursor.load()) c.Screen->DrawCursor(c);

@@ -59,6 +59,15 @@ struct TDueCheck {
 // has gone and steps the counter past the frame about to be taken.
 TDueCheck CheckDueTime(TCaptureContext& c, int64_t now);
 
+// After a frame taken at `capturedAt` for the slot CheckDueTime stepped past:
+// a frame whose grab finished late (a display that stood still) holds the
+// picture of its capture time, so it claims the slot nearest to that time.
+// The slots before it are lost and the counter moves past the claimed one;
+// otherwise a second frame would be taken at once for an already passed slot,
+// and an output at a constant rate would show everything after it one frame
+// late. Returns the number of lost slots (0 for a frame taken in its slot).
+int64_t ClaimCaptureSlot(TCaptureContext& c, int64_t capturedAt);
+
 // Drop thresholds in percent of max_picture_buffer, used in turn.
 extern const int kDropThresholds[4];
 

@@ -235,6 +235,17 @@ void MovePointer(int x, int y) {
   XCloseDisplay(d);
 }
 
+void StallDisplay(int ms) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return;
+  XGrabServer(d);
+  XSync(d, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  XUngrabServer(d);
+  XSync(d, False);
+  XCloseDisplay(d);
+}
+
 void ScreenSize(int& width, int& height) {
   Display* d = XOpenDisplay(nullptr);
   width = DisplayWidth(d, DefaultScreen(d));

@@ -122,6 +122,10 @@ int ReadCounter(const AVPacket* frame, int frameWidth, int ox, int oy);
 // Moves the pointer to (x, y) with XTest and waits until the server has it.
 void MovePointer(int x, int y);
 
+// Grabs the X server for `ms` milliseconds: every other client, the
+// grabber included, stands still meanwhile.
+void StallDisplay(int ms);
+
 // The screen size.
 void ScreenSize(int& width, int& height);
 

@@ -64,6 +64,37 @@ INSTANTIATE_TEST_SUITE_P(Cases, DueCheckTest,
                                            DueCase{"LateByThreePeriodsLosesThree", 270000, 3}),
                          [](const ::testing::TestParamInfo<DueCase>& i) { return std::string(i.param.Name); });
 
+struct ClaimCase {
+  const char* Name;
+  double GrabEndsPeriods;  // when the grab of frame 1 finished, in periods after its due time
+  int64_t Lost;
+};
+
+class ClaimSlotTest : public ::testing::TestWithParam<ClaimCase> {};
+
+// Frame 1 is due one period after the first frame; its grab ends late.
+TEST_P(ClaimSlotTest, ALateGrabClaimsTheSlotNearestItsTime) {
+  const ClaimCase& d = GetParam();
+  TCaptureContext c;
+  c.FrameRate = AVRational{15, 1};
+  StartSchedule(c, kStart);
+  const double periodUs = 1000000.0 / 15;
+  const int64_t due = kStart + std::llrint(periodUs);
+  ASSERT_EQ(CheckDueTime(c, due).Skipped, 0);
+  const int64_t grabbed = due + std::llrint(d.GrabEndsPeriods * periodUs);
+  EXPECT_EQ(ClaimCaptureSlot(c, grabbed), d.Lost);
+  // The next frame is due in the slot after the claimed one, never in the past.
+  EXPECT_NEAR(static_cast<double>(NextDue(c) - kStart), (d.Lost + 2) * periodUs, 1.0);
+  EXPECT_GT(NextDue(c), grabbed);
+  EXPECT_EQ(CheckDueTime(c, grabbed + 1000).Skipped, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ClaimSlotTest,
+                         ::testing::Values(ClaimCase{"InItsSlot", 0.05, 0}, ClaimCase{"LessThanHalfAPeriod", 0.45, 0},
+                                           ClaimCase{"MoreThanHalfAPeriod", 0.55, 1},
+                                           ClaimCase{"DisplayStoodStillASecond", 15.2, 15}),
+                         [](const ::testing::TestParamInfo<ClaimCase>& i) { return std::string(i.param.Name); });
+
 TEST(FrameSchedule, NtscGridAccumulatesNoError) {
   TCaptureContext c;
   c.FrameRate = AVRational{30000, 1001};
