@@ -35,7 +35,8 @@ const AVClass kLiveClass = [] {
 
 int gAgainAnswers = 0;
 
-int LiveReadHeader(AVFormatContext* s) {
+// One 16x16 GRAY8 raw video stream at `rate` frames per second.
+int AddGrayVideo(AVFormatContext* s, AVRational timeBase, AVRational rate) {
   AVStream* st = avformat_new_stream(s, nullptr);
   if (!st) return AVERROR(ENOMEM);
   st->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
@@ -43,11 +44,13 @@ int LiveReadHeader(AVFormatContext* s) {
   st->codecpar->format = AV_PIX_FMT_GRAY8;
   st->codecpar->width = 16;
   st->codecpar->height = 16;
-  st->time_base = AVRational{1, 25};
-  st->avg_frame_rate = AVRational{25, 1};
-  st->r_frame_rate = AVRational{25, 1};
+  st->time_base = timeBase;
+  st->avg_frame_rate = rate;
+  st->r_frame_rate = rate;
   return 0;
 }
+
+int LiveReadHeader(AVFormatContext* s) { return AddGrayVideo(s, AVRational{1, 25}, AVRational{25, 1}); }
 
 int LiveReadPacket(AVFormatContext* s, AVPacket* pkt) {
   auto* ctx = static_cast<TLiveContext*>(s->priv_data);
@@ -154,18 +157,9 @@ constexpr int64_t kCaptureTimes[] = {0, 100000, 200000, 300000, 400000, 1000000,
 constexpr int kTimedPackets = static_cast<int>(sizeof(kCaptureTimes) / sizeof(kCaptureTimes[0]));
 
 int TimedReadHeader(AVFormatContext* s) {
-  AVStream* st = avformat_new_stream(s, nullptr);
-  if (!st) return AVERROR(ENOMEM);
-  st->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
-  st->codecpar->codec_id = AV_CODEC_ID_RAWVIDEO;
-  st->codecpar->format = AV_PIX_FMT_GRAY8;
-  st->codecpar->width = 16;
-  st->codecpar->height = 16;
-  st->time_base = AVRational{1, 1000000};
-  st->start_time = 0;
-  st->avg_frame_rate = AVRational{10, 1};
-  st->r_frame_rate = AVRational{10, 1};
-  return 0;
+  const int ret = AddGrayVideo(s, AVRational{1, 1000000}, AVRational{10, 1});
+  if (ret >= 0) s->streams[0]->start_time = 0;  // the first capture time
+  return ret;
 }
 
 int TimedReadPacket(AVFormatContext* s, AVPacket* pkt) {
