@@ -147,6 +147,16 @@ int ParseVideoOptions(TCaptureContext& c, TCaptureOptions& o) {
   return 0;
 }
 
+// Packets of both streams carry microseconds since the start time, the first
+// at 0; they are complete as queued, so nothing is parsed or probed.
+void TimeStreamInMicroseconds(AVFormatContext* s, AVStream* st) {
+  st->time_base = AVRational{1, 1000000};
+  st->pts_wrap_bits = 64;
+  st->start_time = 0;
+  s->flags |= AVFMT_FLAG_NOPARSE;
+  s->probesize = 0;
+}
+
 int AddVideoStream(AVFormatContext* s, TCaptureContext& c) {
   AVStream* st = avformat_new_stream(s, nullptr);
   if (!st) return AVERROR(ENOMEM);
@@ -163,11 +173,7 @@ int AddVideoStream(AVFormatContext* s, TCaptureContext& c) {
   s->bit_rate += par->bit_rate;
   st->r_frame_rate = c.FrameRate;
   st->avg_frame_rate = c.FrameRate;
-  st->time_base = AVRational{1, 1000000};
-  st->pts_wrap_bits = 64;
-  st->start_time = 0;
-  s->flags |= AVFMT_FLAG_NOPARSE;
-  s->probesize = 0;
+  TimeStreamInMicroseconds(s, st);
   return 0;
 }
 
@@ -230,11 +236,7 @@ int AddAudioStream(AVFormatContext* s, TCaptureContext& c) {
   par->bits_per_coded_sample = c.BitsPerSample;
   par->bit_rate = static_cast<int64_t>(c.SampleRate) * c.Channels * c.BitsPerSample;
   s->bit_rate += par->bit_rate;
-  st->time_base = AVRational{1, 1000000};
-  st->pts_wrap_bits = 64;
-  st->start_time = 0;
-  s->flags |= AVFMT_FLAG_NOPARSE;
-  s->probesize = 0;
+  TimeStreamInMicroseconds(s, st);
   return 0;
 }
 
