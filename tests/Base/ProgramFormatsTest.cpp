@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "Support/TestProgramFormat.h"
+
 extern "C" {
 #include <libavutil/opt.h>
 }
@@ -32,15 +34,7 @@ const AVOption kTestOptions[] = {
     {nullptr, nullptr, 0, AV_OPT_TYPE_INT, {.i64 = 0}, 0, 0, 0, nullptr},
 };
 
-AVClass MakeTestClass() {
-  AVClass c{};
-  c.class_name = "ProgramFormatsTest";
-  c.item_name = av_default_item_name;
-  c.option = kTestOptions;
-  c.version = LIBAVUTIL_VERSION_INT;
-  return c;
-}
-const AVClass kTestClass = MakeTestClass();
+const AVClass kTestClass = test::TestOptionClass("ProgramFormatsTest", kTestOptions);
 
 int gCloseCalls = 0;
 

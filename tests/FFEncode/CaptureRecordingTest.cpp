@@ -26,6 +26,7 @@ extern "C" {
 #include "GDICapture/CaptureFormat.h"
 #include "GDICapture/CaptureTestSupport.h"
 #include "Support/MediaFixtures.h"
+#include "Support/MediaOpen.h"
 
 namespace vexa::test {
 namespace {
@@ -72,36 +73,10 @@ struct TRecording {
   std::vector<float> Samples;           // first channel, frames laid end to end
 };
 
-struct TInputClose {
-  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct TCodecFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using TCodecPtr = std::unique_ptr<AVCodecContext, TCodecFree>;
-
-TCodecPtr OpenDecoder(const AVStream* st) {
-  const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-  if (!codec) return nullptr;
-  TCodecPtr ctx(avcodec_alloc_context3(codec));
-  if (!ctx || avcodec_parameters_to_context(ctx.get(), st->codecpar) < 0) return nullptr;
-  ctx->pkt_timebase = st->time_base;
-  if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return nullptr;
-  return ctx;
-}
-
 TRecording DecodeRecording(const std::string& path) {
   TRecording r;
-  AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return r;
-  std::unique_ptr<AVFormatContext, TInputClose> in(raw);
-  if (avformat_find_stream_info(in.get(), nullptr) < 0) return r;
+  TInputPtr in = OpenMediaInput(path);
+  if (!in) return r;
   const int vi = av_find_best_stream(in.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   const int ai = av_find_best_stream(in.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (vi < 0 || ai < 0) return r;
@@ -120,8 +95,8 @@ TRecording DecodeRecording(const std::string& path) {
     r.Opened = false;
     return r;
   }
-  std::unique_ptr<AVPacket, TPacketFree> pkt(av_packet_alloc());
-  std::unique_ptr<AVFrame, TFrameFree> frame(av_frame_alloc());
+  TPacketPtr pkt(av_packet_alloc());
+  TFramePtr frame(av_frame_alloc());
 
   auto receive = [&](AVCodecContext* ctx, const AVStream* st) {
     while (avcodec_receive_frame(ctx, frame.get()) >= 0) {

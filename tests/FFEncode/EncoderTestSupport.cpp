@@ -3,11 +3,7 @@
 #include <memory>
 
 #include "Base/MainThread.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
+#include "Support/MediaOpen.h"
 
 namespace vexa::test {
 
@@ -25,37 +21,17 @@ void PumpFor(int ms) {
   while (std::chrono::steady_clock::now() < deadline) CheckSynchronize(10);
 }
 
-namespace {
-struct TInputClose {
-  void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct TCodecFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-}  // namespace
-
 TReadBack ReadBack(const std::string& path) {
   TReadBack result;
-  AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return result;
-  std::unique_ptr<AVFormatContext, TInputClose> input(raw);
-  if (avformat_find_stream_info(input.get(), nullptr) < 0) return result;
+  TInputPtr input = OpenMediaInput(path);
+  if (!input) return result;
   result.Opened = true;
   result.Format = input->iformat->name;
-  std::vector<std::unique_ptr<AVCodecContext, TCodecFree>> decoders;
+  std::vector<TCodecPtr> decoders;
   for (unsigned i = 0; i < input->nb_streams; ++i) {
     const AVCodecParameters* par = input->streams[i]->codecpar;
     result.Codecs.push_back(avcodec_get_name(par->codec_id));
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-    std::unique_ptr<AVCodecContext, TCodecFree> ctx(codec ? avcodec_alloc_context3(codec) : nullptr);
-    if (ctx && (avcodec_parameters_to_context(ctx.get(), par) < 0 || avcodec_open2(ctx.get(), codec, nullptr) < 0))
-      ctx.reset();
+    TCodecPtr ctx = OpenDecoder(input->streams[i]);
     if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
       result.VideoWidth = par->width;
       result.VideoHeight = par->height;
@@ -63,8 +39,8 @@ TReadBack ReadBack(const std::string& path) {
     if (par->codec_type == AVMEDIA_TYPE_AUDIO) result.AudioSampleRate = par->sample_rate;
     decoders.push_back(std::move(ctx));
   }
-  std::unique_ptr<AVPacket, TPacketFree> packet(av_packet_alloc());
-  std::unique_ptr<AVFrame, TFrameFree> frame(av_frame_alloc());
+  TPacketPtr packet(av_packet_alloc());
+  TFramePtr frame(av_frame_alloc());
   auto drain = [&](AVCodecContext* ctx) {
     while (avcodec_receive_frame(ctx, frame.get()) >= 0) {
       if (ctx->codec_type == AVMEDIA_TYPE_VIDEO) ++result.VideoFrames;

@@ -14,6 +14,7 @@
 
 #include "FFLoad/FFLoad.h"
 #include "Support/MediaFixtures.h"
+#include "Support/MediaOwners.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -24,22 +25,10 @@ extern "C" {
 namespace vexa {
 namespace {
 
-struct TCodecContextFree {
-  void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* p) const { av_frame_free(&p); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct TInputClose {
-  void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
-};
-using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextFree>;
-using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
-using TPacketPtr = std::unique_ptr<AVPacket, TPacketFree>;
-using TInputPtr = std::unique_ptr<AVFormatContext, TInputClose>;
+using test::TCodecPtr;
+using test::TFramePtr;
+using test::TInputPtr;
+using test::TPacketPtr;
 
 constexpr int Width = 12;
 constexpr int Height = 7;
@@ -70,7 +59,7 @@ TFramePtr PatternFrame(AVPixelFormat format, int frame) {
 bool WritePng(const std::string& path) {
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
   if (!codec) return false;
-  TCodecContextPtr encoder(avcodec_alloc_context3(codec));
+  TCodecPtr encoder(avcodec_alloc_context3(codec));
   encoder->width = Width;
   encoder->height = Height;
   encoder->pix_fmt = AV_PIX_FMT_RGB24;
@@ -144,7 +133,7 @@ TEST(MediaFileNames, NonAsciiImageOpensAndDecodes) {
 
   const AVCodec* codec = avcodec_find_decoder(par->codec_id);
   ASSERT_NE(codec, nullptr);
-  TCodecContextPtr decoder(avcodec_alloc_context3(codec));
+  TCodecPtr decoder(avcodec_alloc_context3(codec));
   ASSERT_GE(avcodec_parameters_to_context(decoder.get(), par), 0);
   ASSERT_EQ(avcodec_open2(decoder.get(), codec, nullptr), 0);
   TPacketPtr packet(av_packet_alloc());

@@ -4,7 +4,8 @@
 
 #include "Base/ProgramFormats.h"
 #include "FFUtils/FFUtils.h"
-#include "LogCapture.h"
+#include "Support/LogRecorder.h"
+#include "Support/TestProgramFormat.h"
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -13,7 +14,7 @@ extern "C" {
 namespace vexa {
 namespace {
 
-using test::TLogCapture;
+using test::TLogRecorder;
 
 class FFOptionsTest : public ::testing::Test {
  protected:
@@ -22,7 +23,7 @@ class FFOptionsTest : public ::testing::Test {
 };
 
 TEST_F(FFOptionsTest, StreamSpecifiedCodecOptionKeepsItsFullName) {
-  TLogCapture log;
+  TLogRecorder log;
   EXPECT_EQ(0, Options.OptDefault("b:v", "1000k"));
   ASSERT_NE(nullptr, Options.CodecOptions.Value("b:v"));
   EXPECT_STREQ("1000k", Options.CodecOptions.Value("b:v"));
@@ -44,7 +45,7 @@ TEST_F(FFOptionsTest, MediaTypeLetterPrefixFindsTheCodecOption) {
 }
 
 TEST_F(FFOptionsTest, OptionOfCodecAndFormatGoesToBothAndLogsTheRouting) {
-  TLogCapture log;
+  TLogRecorder log;
   EXPECT_EQ(0, Options.OptDefault("strict", "experimental"));
   EXPECT_STREQ("experimental", Options.CodecOptions.Value("strict"));
   EXPECT_STREQ("experimental", Options.FormatOptions.Value("strict"));
@@ -52,7 +53,7 @@ TEST_F(FFOptionsTest, OptionOfCodecAndFormatGoesToBothAndLogsTheRouting) {
 }
 
 TEST_F(FFOptionsTest, RoutingLineIsAVerboseLine) {
-  TLogCapture log(llInfo);
+  TLogRecorder log(llInfo);
   EXPECT_EQ(0, Options.OptDefault("strict", "normal"));
   EXPECT_EQ(0, log.CountContaining("Routing"));
 }
@@ -89,7 +90,7 @@ class BadLayerValueTest : public ::testing::TestWithParam<TBadValueCase> {};
 
 TEST_P(BadLayerValueTest, FailsWithTheSettingMessage) {
   ClearOptionErrorText();
-  TLogCapture log;
+  TLogRecorder log;
   TFFOptions options;
   const TBadValueCase& c = GetParam();
   const int err = options.OptDefault(c.Name, c.Value);
@@ -138,7 +139,7 @@ TEST_F(FFOptionsTest, FlagsOptionsAreAppended) {
 
 TEST_F(FFOptionsTest, DebugOptionsRaiseTheLogLevel) {
   for (const char* name : {"debug", "fdebug"}) {
-    TLogCapture log(llInfo);
+    TLogRecorder log(llInfo);
     TFFOptions options;
     EXPECT_EQ(0, options.OptDefault(name, "1"));
     EXPECT_EQ(llDebug, GetFFLogger().LogLevel()) << name;
@@ -214,16 +215,7 @@ const AVOption TestFormatOptions[] = {
     {nullptr, nullptr, 0, AV_OPT_TYPE_INT, {.i64 = 0}, 0, 0, 0, nullptr},
 };
 
-AVClass MakeTestFormatClass() {
-  AVClass cls{};
-  cls.class_name = "VexaTestCaptureFormat";
-  cls.item_name = av_default_item_name;
-  cls.option = TestFormatOptions;
-  cls.version = LIBAVUTIL_VERSION_INT;
-  return cls;
-}
-
-const AVClass TestFormatClass = MakeTestFormatClass();
+const AVClass TestFormatClass = test::TestOptionClass("VexaTestCaptureFormat", TestFormatOptions);
 
 TProgramInputFormat MakeTestFormat() {
   TProgramInputFormat f;

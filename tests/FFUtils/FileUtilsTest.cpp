@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FFUtils/FFUtils.h"
-#include "LogCapture.h"
+#include "Support/LogRecorder.h"
 #include "Support/MediaFixtures.h"
 
 namespace vexa {
@@ -59,7 +59,7 @@ TEST_F(FileUtilsTest, UnreadableNamesFailWithMinusOneAndTheMessage) {
   const std::string missing = Dir.Path("missing.txt");
   const std::string folder = Dir.Root();
   for (const std::string& name : {missing, folder}) {
-    test::TLogCapture log;
+    test::TLogRecorder log;
     std::vector<uint8_t> buffer{1};
     EXPECT_EQ(-1, ReadFileToBuffer(name, buffer)) << name;
     EXPECT_TRUE(buffer.empty());

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "FFUtils/FFUtils.h"
-#include "LogCapture.h"
+#include "Support/LogRecorder.h"
 
 namespace vexa {
 namespace {
@@ -16,7 +16,7 @@ struct TLevelCase {
 class LogLevelOptionTest : public ::testing::TestWithParam<TLevelCase> {};
 
 TEST_P(LogLevelOptionTest, SetsTheLoggerLevel) {
-  test::TLogCapture log(GetParam().Level == llInfo ? llDebug : llInfo);
+  test::TLogRecorder log(GetParam().Level == llInfo ? llDebug : llInfo);
   EXPECT_EQ(0, SetLogLevelOption(GetParam().Text));
   EXPECT_EQ(GetParam().Level, GetFFLogger().LogLevel()) << GetParam().Text;
 }
@@ -39,7 +39,7 @@ const char* const LevelNames[] = {"quiet", "panic",   "fatal",   "error",
 class InvalidLogLevelTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(InvalidLogLevelTest, ListsTheLevelsAndLeavesTheLevel) {
-  test::TLogCapture log(llVerbose);
+  test::TLogRecorder log(llVerbose);
   ClearOptionErrorText();
   const std::string text = GetParam();
   EXPECT_EQ(-22, SetLogLevelOption(text));

@@ -8,6 +8,7 @@
 
 #include "FFUtils/FFUtils.h"
 #include "Support/MediaFixtures.h"
+#include "Support/MediaOwners.h"
 
 namespace vexa {
 namespace {
@@ -17,9 +18,6 @@ using TMap = std::map<std::string, std::string>;
 
 struct TContextFree {
   void operator()(AVFormatContext* s) const { avformat_free_context(s); }
-};
-struct TInputClose {
-  void operator()(AVFormatContext* s) const { avformat_close_input(&s); }
 };
 
 TDictionary MakeDict(const TEntries& entries) {
@@ -141,7 +139,7 @@ TEST(StreamInfoOptionsTest, OneFilteredDictionaryPerStreamOfARealFile) {
 
   AVFormatContext* raw = nullptr;
   ASSERT_EQ(0, avformat_open_input(&raw, path.c_str(), nullptr, nullptr));
-  std::unique_ptr<AVFormatContext, TInputClose> s(raw);
+  test::TInputPtr s(raw);
   ASSERT_EQ(2u, s->nb_streams);
   const int videoIndex = s->streams[0]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? 0 : 1;
   const int audioIndex = 1 - videoIndex;

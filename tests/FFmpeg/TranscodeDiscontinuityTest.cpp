@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "Support/MediaOpen.h"
 #include "TranscodeTestSupport.h"
 
 extern "C" {
@@ -18,28 +19,9 @@ constexpr int kFps = 25;
 constexpr double kSeconds = 1.0;
 constexpr int64_t kJumpSeconds = 100;
 
-struct TInputClose {
-  void operator()(AVFormatContext* s) const { avformat_close_input(&s); }
-};
-struct TOutputClose {
-  void operator()(AVFormatContext* s) const {
-    if (!(s->oformat->flags & AVFMT_NOFILE)) avio_closep(&s->pb);
-    avformat_free_context(s);
-  }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
-// Writes the packets of `source` twice into an MPEG-TS file; the second copy
-// is shifted by kJumpSeconds.
-using TInputPtr = std::unique_ptr<AVFormatContext, TInputClose>;
-
 TInputPtr OpenSource(const std::string& path) {
-  AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) throw std::runtime_error("open " + path);
-  TInputPtr in(raw);
-  if (avformat_find_stream_info(in.get(), nullptr) < 0) throw std::runtime_error("probe " + path);
+  TInputPtr in = OpenMediaInput(path);
+  if (!in) throw std::runtime_error("open and probe " + path);
   return in;
 }
 
@@ -49,7 +31,7 @@ void WriteWithJump(const std::string& source, const std::string& target) {
   TInputPtr in = OpenSource(source);
   AVFormatContext* raw = nullptr;
   if (avformat_alloc_output_context2(&raw, nullptr, "mpegts", target.c_str()) < 0) throw std::runtime_error("mux");
-  std::unique_ptr<AVFormatContext, TOutputClose> out(raw);
+  TOutputPtr out(raw);
   for (unsigned i = 0; i < in->nb_streams; ++i) {
     AVStream* st = avformat_new_stream(out.get(), nullptr);
     if (!st || avcodec_parameters_copy(st->codecpar, in->streams[i]->codecpar) < 0) throw std::runtime_error("st");
@@ -58,7 +40,7 @@ void WriteWithJump(const std::string& source, const std::string& target) {
   }
   if (avio_open(&out->pb, target.c_str(), AVIO_FLAG_WRITE) < 0) throw std::runtime_error("write " + target);
   if (avformat_write_header(out.get(), nullptr) < 0) throw std::runtime_error("header");
-  std::unique_ptr<AVPacket, TPacketFree> pkt(av_packet_alloc());
+  TPacketPtr pkt(av_packet_alloc());
   for (int copy = 0; copy < 2; ++copy) {
     if (copy > 0) in = OpenSource(source);
     while (av_read_frame(in.get(), pkt.get()) >= 0) {

@@ -25,13 +25,7 @@ struct TLiveContext {
   int Sent;
 };
 
-const AVClass kLiveClass = [] {
-  AVClass c{};
-  c.class_name = "LiveTestFormat";
-  c.item_name = av_default_item_name;
-  c.version = LIBAVUTIL_VERSION_INT;
-  return c;
-}();
+const AVClass kLiveClass = TestOptionClass("LiveTestFormat", nullptr);
 
 int gAgainAnswers = 0;
 

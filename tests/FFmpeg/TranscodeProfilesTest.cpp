@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "Support/MediaOwners.h"
 #include "TranscodeTestSupport.h"
 
 extern "C" {
@@ -38,15 +39,14 @@ struct TProfile {
 int EncoderPriming(const char* name) {
   const AVCodec* codec = avcodec_find_encoder_by_name(name);
   if (!codec) return -1;
-  AVCodecContext* enc = avcodec_alloc_context3(codec);
+  TCodecPtr enc(avcodec_alloc_context3(codec));
+  if (!enc) return -1;
   enc->sample_rate = kRate;
   av_channel_layout_default(&enc->ch_layout, 2);
   enc->bit_rate = 128000;
   enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
   enc->time_base = AVRational{1, kRate};
-  const int priming = avcodec_open2(enc, codec, nullptr) < 0 ? -1 : enc->initial_padding;
-  avcodec_free_context(&enc);
-  return priming;
+  return avcodec_open2(enc.get(), codec, nullptr) < 0 ? -1 : enc->initial_padding;
 }
 
 // The output line as the recorder builds it, for a region of kWidth x kHeight

@@ -4,11 +4,11 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
+#include "Support/MediaOpen.h"
 #include "TranscodeTestSupport.h"
 
 extern "C" {
@@ -27,38 +27,11 @@ constexpr int kFrames = 50;
 constexpr int kBoxX = 20, kBoxY = 20, kBox = 40;
 constexpr int kShowMs = 400, kHideMs = 1200;
 
-struct TOutputClose {
-  void operator()(AVFormatContext* s) const {
-    if (s->pb) avio_closep(&s->pb);
-    avformat_free_context(s);
-  }
-};
-struct TCodecFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using TCodecPtr = std::unique_ptr<AVCodecContext, TCodecFree>;
-
-TCodecPtr OpenEncoder(AVCodecID id, const std::function<void(AVCodecContext*)>& setup) {
-  const AVCodec* codec = avcodec_find_encoder(id);
-  if (!codec) throw std::runtime_error("no encoder");
-  TCodecPtr ctx(avcodec_alloc_context3(codec));
-  setup(ctx.get());
-  ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  if (avcodec_open2(ctx.get(), codec, nullptr) < 0) throw std::runtime_error("cannot open encoder");
-  return ctx;
-}
-
 // Writes a Matroska file: grey MPEG-4 video and a DVD subtitle stream.
 void WriteVideoWithSubtitle(const std::string& path) {
   AVFormatContext* raw = nullptr;
   if (avformat_alloc_output_context2(&raw, nullptr, "matroska", path.c_str()) < 0) throw std::runtime_error("mux");
-  std::unique_ptr<AVFormatContext, TOutputClose> out(raw);
+  TOutputPtr out(raw);
   TCodecPtr venc = OpenEncoder(AV_CODEC_ID_MPEG4, [](AVCodecContext* c) {
     c->width = kW;
     c->height = kH;
@@ -66,12 +39,12 @@ void WriteVideoWithSubtitle(const std::string& path) {
     c->time_base = AVRational{1, kFps};
     c->framerate = AVRational{kFps, 1};
     c->gop_size = 10;
-  });
+  }, out.get());
   TCodecPtr senc = OpenEncoder(AV_CODEC_ID_DVD_SUBTITLE, [](AVCodecContext* c) {
     c->width = kW;
     c->height = kH;
     c->time_base = AVRational{1, 1000};
-  });
+  }, out.get());
   AVStream* vs = avformat_new_stream(out.get(), nullptr);
   AVStream* ss = avformat_new_stream(out.get(), nullptr);
   if (!vs || !ss || avcodec_parameters_from_context(vs->codecpar, venc.get()) < 0 ||
@@ -82,7 +55,7 @@ void WriteVideoWithSubtitle(const std::string& path) {
   if (avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) throw std::runtime_error("open " + path);
   if (avformat_write_header(out.get(), nullptr) < 0) throw std::runtime_error("header");
 
-  std::unique_ptr<AVPacket, TPacketFree> pkt(av_packet_alloc());
+  TPacketPtr pkt(av_packet_alloc());
   auto writeVideo = [&](const AVFrame* frame) {
     if (avcodec_send_frame(venc.get(), frame) < 0) throw std::runtime_error("send frame");
     while (avcodec_receive_packet(venc.get(), pkt.get()) == 0) {
@@ -92,7 +65,7 @@ void WriteVideoWithSubtitle(const std::string& path) {
     }
   };
 
-  std::unique_ptr<AVFrame, TFrameFree> frame(av_frame_alloc());
+  TFramePtr frame(av_frame_alloc());
   frame->width = kW;
   frame->height = kH;
   frame->format = AV_PIX_FMT_YUV420P;
@@ -129,7 +102,7 @@ void WriteVideoWithSubtitle(const std::string& path) {
     std::vector<uint8_t> buffer(1 << 16);
     const int size = avcodec_encode_subtitle(senc.get(), buffer.data(), static_cast<int>(buffer.size()), &sub);
     if (size <= 0) throw std::runtime_error("subtitle encode");
-    std::unique_ptr<AVPacket, TPacketFree> spkt(av_packet_alloc());
+    TPacketPtr spkt(av_packet_alloc());
     if (av_new_packet(spkt.get(), size) < 0) throw std::runtime_error("packet");
     memcpy(spkt->data, buffer.data(), size);
     spkt->stream_index = ss->index;

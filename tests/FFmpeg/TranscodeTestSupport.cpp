@@ -1,5 +1,5 @@
 #include "TranscodeTestSupport.h"
-#include "Support/MediaOwners.h"
+#include "Support/MediaOpen.h"
 
 #include <cmath>
 #include <cstdio>
@@ -20,25 +20,10 @@ namespace vexa::test {
 
 namespace {
 
-using TFormatPtr = TInputPtr;
-
-TFormatPtr OpenMedia(const std::string& path) {
-  AVFormatContext* s = nullptr;
-  if (avformat_open_input(&s, path.c_str(), nullptr, nullptr) < 0)
-    throw std::runtime_error("cannot open " + path);
-  TFormatPtr owner(s);
-  if (avformat_find_stream_info(s, nullptr) < 0) throw std::runtime_error("cannot probe " + path);
-  return owner;
-}
-
-TCodecPtr OpenDecoder(const AVStream* st) {
-  const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-  if (!codec) return nullptr;
-  TCodecPtr ctx(avcodec_alloc_context3(codec));
-  if (!ctx || avcodec_parameters_to_context(ctx.get(), st->codecpar) < 0) return nullptr;
-  ctx->pkt_timebase = st->time_base;
-  if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return nullptr;
-  return ctx;
+TInputPtr OpenMedia(const std::string& path) {
+  TInputPtr s = OpenMediaInput(path);
+  if (!s) throw std::runtime_error("cannot open and probe " + path);
+  return s;
 }
 
 }  // namespace
@@ -53,41 +38,6 @@ std::string LavfiAudio(int sampleRate, int channels, double seconds) {
   char text[256];
   snprintf(text, sizeof(text), "sine=frequency=440:sample_rate=%d:duration=%g,aformat=channel_layouts=%s",
            sampleRate, seconds, channels == 1 ? "mono" : "stereo");
-  return text;
-}
-
-// --- log
-
-TTranscodeLog::TTranscodeLog() {
-  TFFLogger& logger = GetFFLogger();
-  logger.SetTriggerEventInMainThread(false);
-  logger.SetLogLevel(llDebug);
-  logger.SetOnLog([this](const void*, uint32_t, TLogLevel, const std::string& msg) {
-    std::lock_guard<std::mutex> guard(Lock_);
-    Lines_.push_back(msg);
-  });
-  HookMediaLog();
-}
-
-TTranscodeLog::~TTranscodeLog() {
-  GetFFLogger().SetOnLog(nullptr);
-  GetFFLogger().SetLogLevel(llInfo);
-}
-
-bool TTranscodeLog::Contains(const std::string& part) const { return Count(part) > 0; }
-
-int TTranscodeLog::Count(const std::string& part) const {
-  std::lock_guard<std::mutex> guard(Lock_);
-  int n = 0;
-  for (const std::string& line : Lines_)
-    if (line.find(part) != std::string::npos) ++n;
-  return n;
-}
-
-std::string TTranscodeLog::Text() const {
-  std::lock_guard<std::mutex> guard(Lock_);
-  std::string text;
-  for (const std::string& line : Lines_) text += line + "\n";
   return text;
 }
 
@@ -154,21 +104,14 @@ const TDecodedStream* TDecodedFile::First(int type) const {
 }
 
 TDecodedFile DecodeFile(const std::string& path) {
-  TFormatPtr s = OpenMedia(path);
+  TInputPtr s = OpenMedia(path);
   TDecodedFile file;
   file.Format = s->iformat->name;
   file.Size = FileSizeOf(path);
   std::vector<TCodecPtr> decoders;
   for (unsigned i = 0; i < s->nb_streams; ++i) {
     const AVStream* st = s->streams[i];
-    TDecodedStream info;
-    info.Type = st->codecpar->codec_type;
-    info.Codec = avcodec_get_name(st->codecpar->codec_id);
-    info.Width = st->codecpar->width;
-    info.Height = st->codecpar->height;
-    info.SampleRate = st->codecpar->sample_rate;
-    info.Channels = st->codecpar->ch_layout.nb_channels;
-    file.Streams.push_back(info);
+    file.Streams.emplace_back(DescribeStream(st));
     decoders.push_back(OpenDecoder(st));
     if (!decoders.back()) file.Streams.back().DecodeErrors++;
   }
@@ -230,7 +173,7 @@ TDecodedFile DecodeFile(const std::string& path) {
 }
 
 TRgb PixelAt(const std::string& path, int index, int x, int y) {
-  TFormatPtr s = OpenMedia(path);
+  TInputPtr s = OpenMedia(path);
   const int videoIndex = av_find_best_stream(s.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (videoIndex < 0) throw std::runtime_error("no video in " + path);
   TCodecPtr dec = OpenDecoder(s->streams[videoIndex]);

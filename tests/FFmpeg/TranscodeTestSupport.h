@@ -5,12 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FFLog/FFLog.h"
 #include "FFmpeg/FFmpeg.h"
+#include "Support/LogRecorder.h"
 #include "Support/MediaFixtures.h"
 
 namespace vexa::test {
@@ -21,18 +22,15 @@ namespace vexa::test {
 std::string LavfiVideo(int width, int height, int fps, double seconds);
 std::string LavfiAudio(int sampleRate, int channels, double seconds);
 
-// Records the logger's lines while it exists.
+// Records the logger's lines, the media library's included, while it exists.
 class TTranscodeLog {
  public:
-  TTranscodeLog();
-  ~TTranscodeLog();
-  bool Contains(const std::string& part) const;
-  int Count(const std::string& part) const;
-  std::string Text() const;
+  bool Contains(const std::string& part) const { return Recorder_.ContainsText(part); }
+  int Count(const std::string& part) const { return Recorder_.CountContaining(part); }
+  std::string Text() const { return Recorder_.Text(); }
 
  private:
-  mutable std::mutex Lock_;
-  std::vector<std::string> Lines_;
+  TLogRecorder Recorder_{llDebug, TMediaLog::Hook};
 };
 
 class TTestTask : public TCustomFFmpeg {
@@ -48,11 +46,10 @@ class TTestTask : public TCustomFFmpeg {
   void RunInline();
 };
 
-struct TDecodedStream {
-  int Type = -1;
-  std::string Codec;
-  int Width = 0, Height = 0;
-  int SampleRate = 0, Channels = 0;
+// The stream's description (see DescribeStream) and what decoding it gave.
+struct TDecodedStream : TStreamInfo {
+  TDecodedStream() = default;
+  explicit TDecodedStream(TStreamInfo info) : TStreamInfo(std::move(info)) {}
   int64_t Frames = 0;          // decoded video frames / audio frames
   int64_t Samples = 0;         // decoded audio samples
   int64_t Packets = 0;

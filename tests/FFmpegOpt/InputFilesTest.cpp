@@ -34,7 +34,7 @@ class InputFilesTest : public ::testing::Test {
   }
   AVFormatContext* Context(int file = 0) { return Engine.InputFiles.at(file)->FormatContext; }
 
-  TLogRecorder Recorder;
+  TLogRecorder Recorder{llDebug, TMediaLog::Hook};
   TTestEngine Engine;
   TFileOptions O;
   TTempDir Dir;

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "Base/ProgramFormats.h"
+#include "Support/TestProgramFormat.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -10,56 +11,6 @@ extern "C" {
 }
 
 namespace vexa::test {
-
-TLogRecorder::TLogRecorder() {
-  TFFLogger& logger = GetFFLogger();
-  logger.SetTriggerEventInMainThread(false);
-  logger.SetLogLevel(llDebug);
-  logger.SetOnLog([this](const void*, uint32_t, TLogLevel level, const std::string& msg) {
-    std::lock_guard<std::mutex> guard(Lock_);
-    Lines_.push_back(TLogLine{level, msg});
-  });
-  HookMediaLog();
-}
-
-TLogRecorder::~TLogRecorder() {
-  GetFFLogger().SetOnLog(nullptr);
-  GetFFLogger().SetLogLevel(llInfo);
-}
-
-std::vector<TLogLine> TLogRecorder::Lines() const {
-  std::lock_guard<std::mutex> guard(Lock_);
-  return Lines_;
-}
-
-static std::string WithoutLineFeed(std::string msg) {
-  while (!msg.empty() && (msg.back() == '\n' || msg.back() == '\r')) msg.pop_back();
-  return msg;
-}
-
-bool TLogRecorder::Contains(TLogLevel level, const std::string& msg) const {
-  for (const TLogLine& line : Lines())
-    if (line.Level == level && WithoutLineFeed(line.Msg) == msg) return true;
-  return false;
-}
-
-bool TLogRecorder::ContainsText(const std::string& part) const {
-  for (const TLogLine& line : Lines())
-    if (line.Msg.find(part) != std::string::npos) return true;
-  return false;
-}
-
-int TLogRecorder::Count(const std::string& msg) const {
-  int n = 0;
-  for (const TLogLine& line : Lines())
-    if (WithoutLineFeed(line.Msg) == msg) ++n;
-  return n;
-}
-
-void TLogRecorder::Clear() {
-  std::lock_guard<std::mutex> guard(Lock_);
-  Lines_.clear();
-}
 
 namespace {
 
@@ -80,17 +31,8 @@ const AVOption CaptureOptions[] = {
     {nullptr, nullptr, 0, AV_OPT_TYPE_CONST, {.i64 = 0}, 0, 0, 0, nullptr},
 };
 
-AVClass MakeCaptureClass() {
-  AVClass c{};
-  c.class_name = "ScreenCaptureFormat";
-  c.item_name = av_default_item_name;
-  c.option = CaptureOptions;
-  c.version = LIBAVUTIL_VERSION_INT;
-  c.category = AV_CLASS_CATEGORY_DEVICE_VIDEO_INPUT;
-  return c;
-}
-
-const AVClass CaptureClass = MakeCaptureClass();
+const AVClass CaptureClass =
+    TestOptionClass("ScreenCaptureFormat", CaptureOptions, AV_CLASS_CATEGORY_DEVICE_VIDEO_INPUT);
 
 TProgramInputFormat MakeCaptureFormat() {
   TProgramInputFormat f;

@@ -1,38 +1,17 @@
-// Shared fixtures of the option-processing tests: a log recorder, a stand-in
-// for the capture input format's option class, and hand-made input records.
+// Shared fixtures of the option-processing tests: a stand-in for the capture
+// input format's option class, and hand-made input records.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "FFLog/FFLog.h"
 #include "FFmpegOpt/FFmpegOpt.h"
+#include "Support/LogRecorder.h"
 
 namespace vexa::test {
-
-struct TLogLine {
-  TLogLevel Level;
-  std::string Msg;
-};
-
-// Records every line the logger delivers while it exists.
-class TLogRecorder {
- public:
-  TLogRecorder();
-  ~TLogRecorder();
-  std::vector<TLogLine> Lines() const;
-  bool Contains(TLogLevel level, const std::string& msg) const;
-  bool ContainsText(const std::string& part) const;
-  int Count(const std::string& msg) const;
-  void Clear();
-
- private:
-  mutable std::mutex Lock_;
-  std::vector<TLogLine> Lines_;
-};
 
 // Registers, once, a program input format "gdicapture" whose option class has
 // capture_offset (string) and capture_flags (flags: showframe, client, cursor).
@@ -66,7 +45,7 @@ class OptTest : public ::testing::Test {
   const char* CodecOption(const char* key) const;
   const char* FormatOption(const char* key) const;
 
-  TLogRecorder Recorder;
+  TLogRecorder Recorder{llDebug, TMediaLog::Hook};
   TTestEngine Engine;
   TFileOptions O;
 };

@@ -86,7 +86,7 @@ class OutputStreamTest : public ::testing::Test {
     return "<no abort>";
   }
 
-  TLogRecorder Recorder;
+  TLogRecorder Recorder{llDebug, TMediaLog::Hook};
   TTestEngine Engine;
   TFileOptions O;
   TTempDir Dir;

@@ -17,7 +17,6 @@ extern "C" {
 }
 
 #include "Base/ProgramFormats.h"
-#include "FFLog/FFLog.h"
 
 namespace vexa::test {
 
@@ -39,38 +38,6 @@ bool HaveDisplay() {
 }
 bool HaveSound() { return EnvSet("PULSE_SERVER"); }
 
-// --- log capture ----------------------------------------------------------
-
-TLogCapture::TLogCapture() {
-  TFFLogger& logger = GetFFLogger();
-  logger.SetTriggerEventInMainThread(false);
-  logger.SetLogLevel(llDebug);
-  logger.SetOnLog([this](const void*, uint32_t, TLogLevel, const std::string& msg) {
-    std::lock_guard<std::mutex> guard(Lock_);
-    Lines_.push_back(msg);
-  });
-}
-
-TLogCapture::~TLogCapture() { GetFFLogger().SetOnLog(nullptr); }
-
-std::vector<std::string> TLogCapture::Lines() const {
-  std::lock_guard<std::mutex> guard(Lock_);
-  return Lines_;
-}
-
-std::vector<std::string> TLogCapture::LinesWith(const std::string& part) const {
-  std::lock_guard<std::mutex> guard(Lock_);
-  std::vector<std::string> out;
-  for (const std::string& l : Lines_)
-    if (l.find(part) != std::string::npos) out.push_back(l);
-  return out;
-}
-
-void TLogCapture::Clear() {
-  std::lock_guard<std::mutex> guard(Lock_);
-  Lines_.clear();
-}
-
 // --- capture input --------------------------------------------------------
 
 int TCaptureInput::Open(const std::string& url, const std::map<std::string, std::string>& options) {
@@ -90,12 +57,12 @@ TCaptureContext& TCaptureInput::Context() const {
 
 int TCaptureInput::Read(AVPacket* pkt) { return ReadProgramInput(S_, CaptureInputFormat(), pkt); }
 
-std::vector<TPacketPtr> TCaptureInput::ReadUntil(
-    const std::function<bool(const std::vector<TPacketPtr>&)>& stop, int maxMs) {
-  std::vector<TPacketPtr> packets;
+std::vector<::vexa::TPacketPtr> TCaptureInput::ReadUntil(
+    const std::function<bool(const std::vector<::vexa::TPacketPtr>&)>& stop, int maxMs) {
+  std::vector<::vexa::TPacketPtr> packets;
   const int64_t end = av_gettime() + static_cast<int64_t>(maxMs) * 1000;
   while (av_gettime() < end) {
-    TPacketPtr pkt(av_packet_alloc());
+    ::vexa::TPacketPtr pkt(av_packet_alloc());
     const int ret = Read(pkt.get());
     if (ret == AVERROR(EAGAIN)) {
       if (S_->flags & AVFMT_FLAG_NONBLOCK) std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -108,13 +75,13 @@ std::vector<TPacketPtr> TCaptureInput::ReadUntil(
   return packets;
 }
 
-std::vector<TPacketPtr> TCaptureInput::ReadFor(int ms) {
-  return ReadUntil([](const std::vector<TPacketPtr>&) { return false; }, ms);
+std::vector<::vexa::TPacketPtr> TCaptureInput::ReadFor(int ms) {
+  return ReadUntil([](const std::vector<::vexa::TPacketPtr>&) { return false; }, ms);
 }
 
-std::vector<const AVPacket*> OfStream(const std::vector<TPacketPtr>& packets, int index) {
+std::vector<const AVPacket*> OfStream(const std::vector<::vexa::TPacketPtr>& packets, int index) {
   std::vector<const AVPacket*> out;
-  for (const TPacketPtr& p : packets)
+  for (const ::vexa::TPacketPtr& p : packets)
     if (p->stream_index == index) out.push_back(p.get());
   return out;
 }

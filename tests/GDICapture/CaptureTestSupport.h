@@ -17,6 +17,7 @@
 
 #include "GDICapture/CaptureContext.h"
 #include "GDICapture/CaptureFormat.h"
+#include "Support/LogRecorder.h"
 
 struct _XDisplay;
 struct _XGC;
@@ -36,16 +37,13 @@ bool HaveSound();
 // Collects every line the engine logs while it exists.
 class TLogCapture {
  public:
-  TLogCapture();
-  ~TLogCapture();
-  std::vector<std::string> Lines() const;
-  std::vector<std::string> LinesWith(const std::string& part) const;
-  bool Has(const std::string& part) const { return !LinesWith(part).empty(); }
-  void Clear();
+  std::vector<std::string> Lines() const { return Recorder_.Messages(); }
+  std::vector<std::string> LinesWith(const std::string& part) const { return Recorder_.MessagesWith(part); }
+  bool Has(const std::string& part) const { return Recorder_.ContainsText(part); }
+  void Clear() { Recorder_.Clear(); }
 
  private:
-  mutable std::mutex Lock_;
-  std::vector<std::string> Lines_;
+  TLogRecorder Recorder_;
 };
 
 // An opened "gdicapture" input.
@@ -63,18 +61,19 @@ class TCaptureInput {
   int Read(AVPacket* pkt);
 
   // Reads until `stop` says so (checked after every read, with the packets so
-  // far) or `maxMs` passed; EAGAIN results are retried.
-  std::vector<TPacketPtr> ReadUntil(const std::function<bool(const std::vector<TPacketPtr>&)>& stop,
-                                    int maxMs);
+  // far) or `maxMs` passed; EAGAIN results are retried. (The capture's
+  // packet owner is spelled out: vexa::test has a TPacketPtr of its own.)
+  std::vector<::vexa::TPacketPtr> ReadUntil(
+      const std::function<bool(const std::vector<::vexa::TPacketPtr>&)>& stop, int maxMs);
   // Reads every packet for `ms` milliseconds.
-  std::vector<TPacketPtr> ReadFor(int ms);
+  std::vector<::vexa::TPacketPtr> ReadFor(int ms);
 
  private:
   AVFormatContext* S_ = nullptr;
 };
 
 // Packets of one stream.
-std::vector<const AVPacket*> OfStream(const std::vector<TPacketPtr>& packets, int index);
+std::vector<const AVPacket*> OfStream(const std::vector<::vexa::TPacketPtr>& packets, int index);
 
 // 0xRRGGBB of pixel (x, y) of a BGRA frame of `width` pixels.
 uint32_t PixelAt(const AVPacket* frame, int width, int x, int y);

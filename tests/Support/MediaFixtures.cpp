@@ -1,5 +1,5 @@
 #include "Support/MediaFixtures.h"
-#include "Support/MediaOwners.h"
+#include "Support/MediaOpen.h"
 
 #include <sys/stat.h>
 
@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -35,16 +34,6 @@ void Check(int ret, const std::string& what) {
 }
 
 
-// Output context that closes its file and frees itself.
-struct TOutput {
-  AVFormatContext* Ctx = nullptr;
-  ~TOutput() {
-    if (!Ctx) return;
-    if (Ctx->pb && !(Ctx->oformat->flags & AVFMT_NOFILE)) avio_closep(&Ctx->pb);
-    avformat_free_context(Ctx);
-  }
-};
-
 struct TEncodedStream {
   AVStream* Stream = nullptr;
   TCodecPtr Codec;
@@ -68,17 +57,6 @@ void EncodeAndWrite(AVFormatContext* oc, TEncodedStream& s, AVFrame* frame, AVPa
     pkt->stream_index = s.Stream->index;
     Check(av_interleaved_write_frame(oc, pkt), "av_interleaved_write_frame");
   }
-}
-
-TCodecPtr OpenEncoder(AVCodecID id, const std::function<void(AVCodecContext*)>& setup, AVFormatContext* oc) {
-  const AVCodec* codec = avcodec_find_encoder(id);
-  if (!codec) throw std::runtime_error(std::string("no encoder for ") + avcodec_get_name(id));
-  TCodecPtr c(avcodec_alloc_context3(codec));
-  if (!c) throw std::runtime_error("avcodec_alloc_context3");
-  setup(c.get());
-  if (oc->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  Check(avcodec_open2(c.get(), codec, nullptr), std::string("avcodec_open2 ") + codec->name);
-  return c;
 }
 
 void FillPicture(AVFrame* f, int index) {
@@ -171,9 +149,9 @@ TMediaSpec AttachedPictureSpec() {
 }
 
 std::string WriteMediaFile(const std::string& path, const TMediaSpec& layout) {
-  TOutput out;
-  Check(avformat_alloc_output_context2(&out.Ctx, nullptr, nullptr, path.c_str()), "output context " + path);
-  AVFormatContext* oc = out.Ctx;
+  AVFormatContext* oc = nullptr;
+  Check(avformat_alloc_output_context2(&oc, nullptr, nullptr, path.c_str()), "output context " + path);
+  TOutputPtr out(oc);
   SetMetadata(&oc->metadata, layout.Metadata);
 
   std::vector<TEncodedStream> videos, audios;
@@ -341,32 +319,31 @@ void WritePicture(const std::string& path, int width, int height, uint32_t rgba)
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+TStreamInfo DescribeStream(const AVStream* st) {
+  TStreamInfo s;
+  s.Type = st->codecpar->codec_type;
+  s.Codec = avcodec_get_name(st->codecpar->codec_id);
+  s.Width = st->codecpar->width;
+  s.Height = st->codecpar->height;
+  s.SampleRate = st->codecpar->sample_rate;
+  s.Channels = st->codecpar->ch_layout.nb_channels;
+  s.AttachedPicture = (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+  s.Metadata = ReadDict(st->metadata);
+  return s;
+}
+
 TMediaInfo ProbeMedia(const std::string& path) {
-  AVFormatContext* ic = nullptr;
-  Check(avformat_open_input(&ic, path.c_str(), nullptr, nullptr), "open " + path);
-  struct TClose {
-    AVFormatContext** P;
-    ~TClose() { avformat_close_input(P); }
-  } closer{&ic};
+  AVFormatContext* raw = nullptr;
+  Check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "open " + path);
+  TInputPtr input(raw);
+  AVFormatContext* ic = input.get();
   Check(avformat_find_stream_info(ic, nullptr), "find_stream_info " + path);
   TMediaInfo info;
   info.FormatName = ic->iformat->name;
   if (ic->duration != AV_NOPTS_VALUE) info.Duration = ic->duration / double(AV_TIME_BASE);
   if (ic->start_time != AV_NOPTS_VALUE) info.StartTime = ic->start_time / double(AV_TIME_BASE);
   info.Metadata = ReadDict(ic->metadata);
-  for (unsigned i = 0; i < ic->nb_streams; ++i) {
-    const AVStream* st = ic->streams[i];
-    TStreamInfo s;
-    s.Type = st->codecpar->codec_type;
-    s.Codec = avcodec_get_name(st->codecpar->codec_id);
-    s.Width = st->codecpar->width;
-    s.Height = st->codecpar->height;
-    s.SampleRate = st->codecpar->sample_rate;
-    s.Channels = st->codecpar->ch_layout.nb_channels;
-    s.AttachedPicture = (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
-    s.Metadata = ReadDict(st->metadata);
-    info.Streams.push_back(std::move(s));
-  }
+  for (unsigned i = 0; i < ic->nb_streams; ++i) info.Streams.push_back(DescribeStream(ic->streams[i]));
   for (unsigned i = 0; i < ic->nb_chapters; ++i) {
     const AVChapter* ch = ic->chapters[i];
     TChapterInfo c;

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+struct AVStream;
+
 namespace vexa::test {
 
 struct TVideoSpec {
@@ -75,6 +77,9 @@ struct TStreamInfo {
   bool AttachedPicture = false;
   std::map<std::string, std::string> Metadata;
 };
+
+// What the stream's parameters, disposition and metadata say.
+TStreamInfo DescribeStream(const AVStream* st);
 
 struct TChapterInfo {
   double Start = 0, End = 0;  // seconds

@@ -13,6 +13,13 @@ namespace vexa::test {
 struct TInputClose {
   void operator()(AVFormatContext* s) const { avformat_close_input(&s); }
 };
+// An output context: closes the file it opened, then frees the context.
+struct TOutputClose {
+  void operator()(AVFormatContext* s) const {
+    if (s->pb && !(s->oformat->flags & AVFMT_NOFILE)) avio_closep(&s->pb);
+    avformat_free_context(s);
+  }
+};
 struct TCodecFree {
   void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
@@ -23,6 +30,7 @@ struct TPacketFree {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
 using TInputPtr = std::unique_ptr<AVFormatContext, TInputClose>;
+using TOutputPtr = std::unique_ptr<AVFormatContext, TOutputClose>;
 using TCodecPtr = std::unique_ptr<AVCodecContext, TCodecFree>;
 using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
 using TPacketPtr = std::unique_ptr<AVPacket, TPacketFree>;

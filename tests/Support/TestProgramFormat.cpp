@@ -48,18 +48,8 @@ const AVOption PlainOptions[] = {
     {nullptr, nullptr, 0, AV_OPT_TYPE_INT, {.i64 = 0}, 0, 0, 0, nullptr}};
 #undef OFF
 
-AVClass MakeClass(const char* name, const AVOption* options) {
-  AVClass c{};
-  c.class_name = name;
-  c.item_name = av_default_item_name;
-  c.option = options;
-  c.version = LIBAVUTIL_VERSION_INT;
-  c.category = AV_CLASS_CATEGORY_DEVICE_VIDEO_INPUT;
-  return c;
-}
-
-const AVClass FullClass = MakeClass("TestCaptureFormat", FullOptions);
-const AVClass PlainClass = MakeClass("TestPlainFormat", PlainOptions);
+const AVClass FullClass = TestOptionClass("TestCaptureFormat", FullOptions, AV_CLASS_CATEGORY_DEVICE_VIDEO_INPUT);
+const AVClass PlainClass = TestOptionClass("TestPlainFormat", PlainOptions, AV_CLASS_CATEGORY_DEVICE_VIDEO_INPUT);
 
 int ReadHeader(AVFormatContext* s) {
   TTestContext* ctx = static_cast<TTestContext*>(s->priv_data);

@@ -10,7 +10,24 @@
 
 #include <string>
 
+extern "C" {
+#include <libavutil/opt.h>
+}
+
 namespace vexa::test {
+
+// The option class of a test format's private data (its first member is the
+// class pointer): `name`, `options`, the default item name.
+inline AVClass TestOptionClass(const char* name, const AVOption* options,
+                               AVClassCategory category = AV_CLASS_CATEGORY_NA) {
+  AVClass c{};
+  c.class_name = name;
+  c.item_name = av_default_item_name;
+  c.option = options;
+  c.version = LIBAVUTIL_VERSION_INT;
+  c.category = category;
+  return c;
+}
 
 // What the last opened test input received.
 struct TTestFormatOpen {
