@@ -281,6 +281,15 @@ int ReadFileToBuffer(const std::string& fileName, std::vector<uint8_t>& buffer);
 // regular file.
 int64_t FileSize(const std::string& fileName);
 
+// The local file behind an output URL ("file:" prefix removed), or "" when
+// the URL is empty or names another protocol ("pipe:1", "rtp://...").
+std::string LocalFilePath(const char* url);
+
+// Deletes the local file behind `url` when it is a regular file of 0 bytes:
+// an output that never received data. Devices such as /dev/null, pipes and
+// other protocols are left alone.
+void DeleteEmptyOutputFile(const char* url);
+
 // ---------------------------------------------------------------------------
 // Text operations
 

@@ -1,6 +1,8 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -73,6 +75,23 @@ int64_t FileSize(const std::string& fileName) {
   struct stat info {};
   if (stat(ToMediaFileName(fileName).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
   return static_cast<int64_t>(info.st_size);
+}
+
+std::string LocalFilePath(const char* url) {
+  if (!url || !*url) return "";
+  if (std::strncmp(url, "file:", 5) == 0) return url + 5;
+  // Any other "proto:" before the first slash is not a local file.
+  const char* colon = std::strchr(url, ':');
+  const char* slash = std::strchr(url, '/');
+  if (colon && (!slash || colon < slash)) return "";
+  return url;
+}
+
+void DeleteEmptyOutputFile(const char* url) {
+  const std::string path = LocalFilePath(url);
+  if (path.empty()) return;
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) unlink(path.c_str());
 }
 
 }  // namespace vexa

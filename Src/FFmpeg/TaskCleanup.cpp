@@ -1,10 +1,7 @@
 // The open-codec lists and the release of everything a run and the option
 // state allocated.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <set>
 
 #include "FFLoad/FFLoad.h"
@@ -111,25 +108,6 @@ void TCustomFFmpeg::Cleanup() {
   LastPreviewTime = 0;
 }
 
-// The local path of an output URL, or empty when it is not a plain file.
-static std::string LocalPath(const char* url) {
-  if (!url || !*url) return "";
-  if (std::strncmp(url, "file:", 5) == 0) return url + 5;
-  // Any other "proto:" prefix is not a local file (a one-letter prefix would
-  // be a drive letter, which has no meaning here either).
-  const char* colon = std::strchr(url, ':');
-  const char* slash = std::strchr(url, '/');
-  if (colon && (!slash || colon < slash)) return "";
-  return url;
-}
-
-// Deletes `path` when it is a regular file of 0 bytes.
-static void DeleteIfEmpty(const std::string& path) {
-  if (path.empty()) return;
-  struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) unlink(path.c_str());
-}
-
 void TCustomFFmpeg::FreeEngineData() {
   // 1. Filter graphs with their endpoints.
   FilterGraphs.clear();
@@ -153,7 +131,7 @@ void TCustomFFmpeg::FreeEngineData() {
     if (!context || !freed.insert(context).second) continue;
     if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE) && context->pb) {
       avio_closep(&context->pb);
-      DeleteIfEmpty(LocalPath(context->url));
+      DeleteEmptyOutputFile(context->url);
     }
     avformat_free_context(context);
   }

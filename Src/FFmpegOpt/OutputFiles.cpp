@@ -1,10 +1,7 @@
 // Creating outputs: OpenOutputFile, the clean-up of a failed output, the join
 // group, and the release of the output contexts.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <climits>
-#include <cstring>
 #include <set>
 
 #include "ErrorText/ErrorText.h"
@@ -24,28 +21,12 @@ using namespace output_detail;
 
 namespace {
 
-// The local path behind a muxer URL ("" for other protocols).
-std::string LocalPath(const char* url) {
-  if (!url) return "";
-  if (std::strncmp(url, "file:", 5) == 0) return url + 5;
-  const char* colon = std::strchr(url, ':');
-  const char* slash = std::strchr(url, '/');
-  if (colon && (!slash || colon < slash)) return "";
-  return url;
-}
-
-void DeleteIfEmpty(const std::string& path) {
-  if (path.empty()) return;
-  struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) unlink(path.c_str());
-}
-
 // Closes the file of `oc` (deleting it when it stayed empty) and frees it.
 void FreeOutputContext(AVFormatContext* oc) {
   if (!oc) return;
   if (oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE) && oc->pb) {
     avio_closep(&oc->pb);
-    DeleteIfEmpty(LocalPath(oc->url));
+    DeleteEmptyOutputFile(oc->url);
   }
   avformat_free_context(oc);
 }

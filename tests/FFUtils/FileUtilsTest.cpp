@@ -79,5 +79,42 @@ TEST_F(FileUtilsTest, FileSizeOfFilesFoldersAndMissingNames) {
   EXPECT_EQ(-1, FileSize(""));
 }
 
+struct LocalPathCase {
+  const char* Url;
+  const char* Path;
+};
+
+class LocalFilePathTest : public ::testing::TestWithParam<LocalPathCase> {};
+
+TEST_P(LocalFilePathTest, OnlyPlainFilesHaveALocalPath) {
+  EXPECT_EQ(LocalFilePath(GetParam().Url), GetParam().Path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Urls, LocalFilePathTest,
+                         ::testing::Values(LocalPathCase{"/tmp/out.mp4", "/tmp/out.mp4"},
+                                           LocalPathCase{"file:/tmp/out.mp4", "/tmp/out.mp4"},
+                                           LocalPathCase{"out.mkv", "out.mkv"},
+                                           LocalPathCase{"dir/a:b.mkv", "dir/a:b.mkv"},
+                                           LocalPathCase{"pipe:1", ""}, LocalPathCase{"rtp://127.0.0.1:5004", ""},
+                                           LocalPathCase{"", ""}));
+
+TEST_F(FileUtilsTest, OnlyAnEmptyRegularOutputFileIsDeleted) {
+  const std::string empty = Dir.Path("empty.mp4");
+  const std::string full = Dir.Path("full.mp4");
+  WriteFile(empty, "");
+  WriteFile(full, "data");
+  DeleteEmptyOutputFile(empty.c_str());
+  DeleteEmptyOutputFile(("file:" + full).c_str());
+  DeleteEmptyOutputFile("/dev/null");
+  DeleteEmptyOutputFile(nullptr);
+  EXPECT_FALSE(test::FileExists(empty));
+  EXPECT_TRUE(test::FileExists(full));
+  struct stat st {};
+  EXPECT_EQ(stat("/dev/null", &st), 0);
+  WriteFile(empty, "");
+  DeleteEmptyOutputFile(("file:" + empty).c_str());
+  EXPECT_FALSE(test::FileExists(empty));
+}
+
 }  // namespace
 }  // namespace vexa
