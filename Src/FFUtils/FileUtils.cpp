@@ -89,9 +89,7 @@ std::string LocalFilePath(const char* url) {
 
 void DeleteEmptyOutputFile(const char* url) {
   const std::string path = LocalFilePath(url);
-  if (path.empty()) return;
-  struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) unlink(path.c_str());
+  if (!path.empty() && FileSize(path) == 0) unlink(ToMediaFileName(path).c_str());
 }
 
 }  // namespace vexa

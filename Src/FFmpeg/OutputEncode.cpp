@@ -229,10 +229,13 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile* of, TOutputStream* ost, AVFrame* fra
     LogFmt(this, llVerbose, "*** %d dup!", static_cast<int>(n - 1));
   }
 
-  // Slots of a gap before the frame's own time repeat the previous picture:
-  // a picture must not appear before it was taken.
+  // Slots of a gap before the frame's own time repeat the previous picture
+  // (a picture must not appear before it was taken), when that picture still
+  // fits the encoder.
+  const AVFrame* previous = ost->PreviousFrame.get();
   int64_t repeatPrevious = 0;
-  if (vsync == 1 && n > 1 && ost->PreviousFrame)
+  if (vsync == 1 && n > 1 && previous && previous->width == frame->width && previous->height == frame->height &&
+      previous->format == frame->format)
     repeatPrevious = std::clamp<int64_t>(std::llround(framePts - static_cast<double>(ost->SyncOpts)), 0, n - 1);
 
   TAVFramePtr work(av_frame_alloc());
@@ -262,9 +265,9 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile* of, TOutputStream* ost, AVFrame* fra
   }
   if (vsync == 1) {
     if (!ost->PreviousFrame) ost->PreviousFrame.reset(av_frame_alloc());
+    if (!ost->PreviousFrame) AbortWithError("Video encoding failed");
     av_frame_unref(ost->PreviousFrame.get());
-    if (!ost->PreviousFrame || av_frame_ref(ost->PreviousFrame.get(), frame) < 0)
-      AbortWithError("Video encoding failed");
+    if (av_frame_ref(ost->PreviousFrame.get(), frame) < 0) AbortWithError("Video encoding failed");
   }
   if (!VstatsFileName.empty() && ost->LastFrameSize) DoVideoStats(ost, ost->LastFrameSize);
 }

@@ -402,8 +402,11 @@ TEST_P(CaptureRecordingTest, PictureSoundAndSyncInTheFile) {
       << "covered " << covered << " s, lost " << LostFrames(Log);
   std::vector<bool> repeated(file.Frames.size(), false);
   int repeats = 0;
-  for (size_t i = 1; i < file.Frames.size(); ++i)
-    if (shownTimes[i] == shownTimes[i - 1]) repeated[i] = true, ++repeats;
+  for (size_t i = 1; i < file.Frames.size(); ++i) {
+    if (shownTimes[i] != shownTimes[i - 1]) continue;
+    repeated[i] = true;
+    ++repeats;
+  }
   if (disturbed) {
     // The second without frames really happened, and the file holds it as
     // the last picture before it.

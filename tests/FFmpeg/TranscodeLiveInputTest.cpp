@@ -180,6 +180,7 @@ const TProgramInputFormat kCaptureTimedFormat = TimedFormat("vexacapturetimed", 
 const TProgramInputFormat kNumberedFormat = TimedFormat("vexanumbered", false);
 
 struct ForcedRateCase {
+  const char* Name;
   const char* Format;
   std::vector<int> Levels;  // grey level of each output frame, 10 fps
 };
@@ -216,11 +217,10 @@ TEST_P(ForcedInputRateTest, LostFramesAndTheOutputClock) {
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, ForcedInputRateTest,
-    ::testing::Values(ForcedRateCase{"vexacapturetimed", {0, 20, 40, 60, 80, 80, 80, 80, 80, 80, 100, 120, 140, 160, 180}},
-                      ForcedRateCase{"vexanumbered", {0, 20, 40, 60, 80, 100, 120, 140, 160, 180}}),
-    [](const ::testing::TestParamInfo<ForcedRateCase>& i) {
-      return std::string(i.param.Format == std::string("vexanumbered") ? "Renumbered" : "CaptureTimes");
-    });
+    ::testing::Values(ForcedRateCase{"CaptureTimes", "vexacapturetimed",
+                                     {0, 20, 40, 60, 80, 80, 80, 80, 80, 80, 100, 120, 140, 160, 180}},
+                      ForcedRateCase{"Renumbered", "vexanumbered", {0, 20, 40, 60, 80, 100, 120, 140, 160, 180}}),
+    [](const ::testing::TestParamInfo<ForcedRateCase>& i) { return std::string(i.param.Name); });
 
 }  // namespace
 }  // namespace vexa::test
