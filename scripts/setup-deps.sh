@@ -4,9 +4,9 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config git
+  build-essential cmake pkg-config git ccache
   libavcodec-dev libavformat-dev libavfilter-dev libavdevice-dev
-  libavutil-dev libswscale-dev libswresample-dev
+  libavutil-dev libswscale-dev libswresample-dev libyuv-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libx11-dev libxext-dev libxfixes-dev libxtst-dev
   libpulse-dev

@@ -19,6 +19,14 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_strin
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan.supp:print_suppressions=0}
 
+# ccache keeps compiled objects between runs and between clones: paths below
+# the project folder are hashed relative to it.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 status=0
 for config in $configs; do
   dir="build/$config"
@@ -28,7 +36,7 @@ for config in $configs; do
     *) echo "test.sh: unknown configuration $config" >&2; exit 2 ;;
   esac
   echo "=== $config: configure"
-  cmake -S . -B "$dir" "${flags[@]}" >/dev/null
+  cmake -S . -B "$dir" "${flags[@]}" "${launcher[@]}" >/dev/null
   echo "=== $config: build"
   cmake --build "$dir" -j "$jobs"
   echo "=== $config: test"
