@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "Base/Bitmap.h"
 #include "FFmpegOpt/FFmpegOpt.h"
 
 extern "C" {
@@ -40,7 +41,6 @@ namespace vexa {
 
 class TCustomFFmpeg;
 class TConvertThread;
-class TBitmap;  // the hook and preview bitmap (frame and audio hooks)
 
 // Priority of a worker thread; applied as a nice offset where permitted.
 enum TThreadPriority : int { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
