@@ -8,8 +8,8 @@ int CenteredOrigin(int size, int screenSize) { return size < screenSize ? screen
 
 }  // namespace
 
-TRegionRect ApplyRegionPreset(int preset, const TRegionRect& current, int screenWidth, int screenHeight) {
-  TRegionRect result = current;
+TPresetRegion ApplyRegionPreset(int preset, const TPresetRegion& current, int screenWidth, int screenHeight) {
+  TPresetRegion result = current;
   switch (preset) {
     case rpFullScreen:
       result = {0, 0, screenWidth, screenHeight};

@@ -6,7 +6,7 @@ namespace vexa::app {
 
 enum TRegionPreset : int { rpCustomize = 0, rpFullScreen = 1, rpCenter = 2 };
 
-struct TRegionRect {
+struct TPresetRegion {
   int Left = 0;
   int Top = 0;
   int Width = 0;
@@ -18,6 +18,6 @@ struct TRegionRect {
 // indices leave the region as it is; Full Screen takes the whole screen;
 // Center keeps the size and centres it, putting an axis at 0 when the size
 // does not fit into the screen on that axis.
-TRegionRect ApplyRegionPreset(int preset, const TRegionRect& current, int screenWidth, int screenHeight);
+TPresetRegion ApplyRegionPreset(int preset, const TPresetRegion& current, int screenWidth, int screenHeight);
 
 }  // namespace vexa::app

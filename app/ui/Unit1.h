@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -62,9 +63,8 @@ class TfrmMain : public QMainWindow, public TRecorderHost {
   // The dialogs behind the three Options buttons (text, timestamp, image),
   // shown modally and reused; the window takes them over.
   void SetOptionDialogs(QDialog* text, QDialog* timestamp, QDialog* image);
-  // What "Select Region" opens (the region selection window).
-  using TRegionSelector = std::function<void(TfrmMain&)>;
-  void SetRegionSelector(TRegionSelector selector) { RegionSelector_ = std::move(selector); }
+  // The region selection window while it is open.
+  QWidget* RegionWindow() const { return RegionWindow_.data(); }
   const TGlobalObject& Global() const { return *Global_; }
 
   // Opens web pages and folders; the system's default program unless replaced
@@ -127,6 +127,7 @@ class TfrmMain : public QMainWindow, public TRecorderHost {
   void PresetSelected(int index);
   bool ShowOutlineAtFields(int border);
   void SelectRegionClicked();
+  void BuildLanguageMenu();
   void FormatChanged(int index);
   void FrameRateChanged();
   void QualityChanged();
@@ -215,7 +216,7 @@ class TfrmMain : public QMainWindow, public TRecorderHost {
   QDialog* TextOptions_ = nullptr;
   QDialog* TimestampOptions_ = nullptr;
   QDialog* ImageOptions_ = nullptr;
-  TRegionSelector RegionSelector_;
+  QPointer<QWidget> RegionWindow_;
   TUrlOpener UrlOpener_;
   std::unique_ptr<TGlobalObject> Global_;
   QString LastWriteError_;

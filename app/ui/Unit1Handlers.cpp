@@ -16,11 +16,14 @@
 #include <QThread>
 
 #include "core/GlobalUnit.h"
+#include "core/LanguageFiles.h"
 #include "core/OutputFolder.h"
 #include "core/RegionPreset.h"
 #include "core/Settings.h"
 #include "FFLog/FFLog.h"
+#include "ui/LanguageLoader.h"
 #include "ui/RegionOutline.h"
+#include "ui/ScreenShotMain.h"
 #include "ui/Unit1.h"
 #include "ui/directory.h"
 
@@ -169,6 +172,7 @@ void TfrmMain::ReportWriteFailure(const TIniFile& ini) {
 
 void TfrmMain::StartUp() {
   TIniFile ini = Ini();
+  BuildLanguageMenu();
   PageControl_->setCurrentWidget(TabSheet1_);  // no tab load: the Settings tab has none
 
   Fill(cmbPreset, RegionPresets());
@@ -243,13 +247,13 @@ void TfrmMain::PresetSelected(int index) {
   Enable({edtLeft, edtTop, edtW, edtH}, true);
   if (index == rpFullScreen || index == rpCenter) {
     const QSize screen = PrimaryScreenSize();
-    TRegionRect current;
+    TPresetRegion current;
     QString error;
     if (index == rpCenter && (!FieldInteger(edtW, current.Width, error) || !FieldInteger(edtH, current.Height, error))) {
       ShowWarning(error);
       return;
     }
-    const TRegionRect region = ApplyRegionPreset(index, current, screen.width(), screen.height());
+    const TPresetRegion region = ApplyRegionPreset(index, current, screen.width(), screen.height());
     if (index == rpFullScreen) {
       edtTop->setText(QString::number(region.Top));
       edtLeft->setText(QString::number(region.Left));
@@ -289,7 +293,24 @@ void TfrmMain::SetInsetFlag() {
 }
 
 void TfrmMain::SelectRegionClicked() {
-  if (RegionSelector_) RegionSelector_(*this);
+  // A new selection window each time: it takes a fresh picture of the desktop.
+  delete RegionWindow_.data();
+  auto* window = new TfrmScreenShots(nullptr);
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  RegionWindow_ = window;
+  connect(window, &TfrmScreenShots::regionAccepted, this, [this](int left, int top, int width, int height) {
+    SetRegionFields(left, top, width, height);
+    SetStatusText(QString("Recorder Status: select region %1 x %2").arg(width).arg(height));
+    SetInsetFlag();
+  });
+}
+
+void TfrmMain::BuildLanguageMenu() {
+  const QString folder = LanguageFolder();
+  FillLanguageMenu(LanguageMenu_, ListLanguageFiles(folder), [this, folder](const QString& name) {
+    for (QWidget* window : std::initializer_list<QWidget*>{this, TextOptions_, TimestampOptions_, ImageOptions_})
+      if (window) ApplyLanguage(window, folder, name);
+  });
 }
 
 // --- video and audio lists
