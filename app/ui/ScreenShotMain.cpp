@@ -94,11 +94,8 @@ void TfrmScreenShots::BuildPanel() {
   panel_ = new QFrame(this);
   panel_->setObjectName(QStringLiteral("pnlButtons"));
   panel_->setFixedSize(kPanelWidth, kPanelHeight);
-  panel_->setAutoFillBackground(true);
-  QPalette pal = panel_->palette();
-  pal.setColor(QPalette::Window, QGuiApplication::palette().color(QPalette::Window));
-  panel_->setPalette(pal);
-  panel_->setStyleSheet(QStringLiteral("QFrame#pnlButtons { border: 1px solid blue; }"));
+  panel_->setStyleSheet(
+      QStringLiteral("QFrame#pnlButtons { border: 1px solid blue; background-color: palette(window); }"));
 
   QFont small = panel_->font();
   small.setPointSize(8);
