@@ -27,7 +27,8 @@ unsigned long AllocColour(Display* d, unsigned short r, unsigned short g, unsign
 TFlashThread::TFlashThread(TFrameForm& form) : Form_(form) {
   Thread_ = std::thread([this] {
     int counter = 0;
-    while (!Terminated_.load()) {
+    // A lost display ends the ring's work; the grabber ends the capture.
+    while (!Terminated_.load() && !Form_.Lost()) {
       if (counter == 49) {
         Form_.Flash();
         counter = 0;

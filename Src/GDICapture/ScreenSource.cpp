@@ -165,7 +165,8 @@ int TScreenSource::Open(TCaptureContext& c) {
         static_cast<long>(Width_), static_cast<long>(Height_), bpp, 1, static_cast<long>(RowBytes_));
 
   if (bpp == 32) {
-    PixelFormat_ = AV_PIX_FMT_BGRA;
+    // Depth 24 in 32 bits: the fourth byte is padding, not transparency.
+    PixelFormat_ = depth == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
   } else if (bpp == 24) {
     PixelFormat_ = AV_PIX_FMT_BGR24;
   } else if (bpp == 16 && depth == 16) {
@@ -230,6 +231,7 @@ void TScreenSource::DrawCursor(TCaptureContext& c) {
   XFixesCursorImage* cursor = HasXFixes_ ? XFixesGetCursorImage(d) : nullptr;
   if (!cursor) {
     c.DrawCursor.store(false);
+    if (DisplayLost(d)) return;  // the next grab ends the capture
     c.Log(llError, "Couldn not get cursor info: GetCursorInfo() error %li\n",
           static_cast<long>(HasXFixes_ ? LastXError(d) : BadImplementation));
     return;
@@ -267,7 +269,8 @@ void BlendCursor(uint8_t* frame, int rowBytes, int width, int height, AVPixelFor
       const unsigned a = (p >> 24) & 0xff, r = (p >> 16) & 0xff, g = (p >> 8) & 0xff, b = p & 0xff;
       if (a == 0 && r == 0 && g == 0 && b == 0) continue;
       switch (format) {
-        case AV_PIX_FMT_BGRA: {
+        case AV_PIX_FMT_BGRA:
+        case AV_PIX_FMT_BGR0: {
           uint8_t* px = row + fx * 4;
           px[0] = Over(b, px[0], a);
           px[1] = Over(g, px[1], a);

@@ -13,12 +13,14 @@ struct TTrapEntry {
   int Depth = 0;  // active traps
   int First = 0;  // first error code while trapping
   int Last = 0;   // latest error code
+  bool Lost = false;  // the connection is gone
 };
 
 struct TTrapState {
   std::mutex Lock;
   std::unordered_map<Display*, TTrapEntry> Displays;
   XErrorHandler Previous = nullptr;
+  XIOErrorHandler PreviousIO = nullptr;
 };
 
 TTrapState& Traps() {
@@ -43,13 +45,39 @@ int TrapHandler(Display* d, XErrorEvent* e) {
   return previous ? previous(d, e) : 0;
 }
 
+// Marks `d` lost when it is ours; false for other connections.
+bool MarkLost(Display* d) {
+  TTrapState& t = Traps();
+  std::lock_guard<std::mutex> guard(t.Lock);
+  auto it = t.Displays.find(d);
+  if (it == t.Displays.end()) return false;
+  it->second.Lost = true;
+  return true;
+}
+
+// A lost connection of ours is not the end of the process: Xlib's calls on
+// it fail from now on, and its owner ends what it does with it.
+int IOHandler(Display* d) {
+  if (MarkLost(d)) return 0;
+  XIOErrorHandler previous = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(Traps().Lock);
+    previous = Traps().PreviousIO;
+  }
+  return previous ? previous(d) : 0;
+}
+
+void IOExitHandler(Display* d, void*) { MarkLost(d); }
+
 void InstallTrapHandler() {
   static std::once_flag once;
   std::call_once(once, [] {
     XInitThreads();
     XErrorHandler previous = XSetErrorHandler(&TrapHandler);
+    XIOErrorHandler previousIO = XSetIOErrorHandler(&IOHandler);
     std::lock_guard<std::mutex> guard(Traps().Lock);
     Traps().Previous = previous;
+    Traps().PreviousIO = previousIO;
   });
 }
 
@@ -67,10 +95,20 @@ TDisplayPtr OpenCaptureDisplay() {
   InstallTrapHandler();
   Display* d = XOpenDisplay(nullptr);
   if (!d) return nullptr;
+  {
+    TTrapState& t = Traps();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    t.Displays[d] = TTrapEntry{};
+  }
+  XSetIOErrorExitHandler(d, &IOExitHandler, nullptr);
+  return TDisplayPtr(d);
+}
+
+bool DisplayLost(Display* d) {
   TTrapState& t = Traps();
   std::lock_guard<std::mutex> guard(t.Lock);
-  t.Displays[d] = TTrapEntry{};
-  return TDisplayPtr(d);
+  auto it = t.Displays.find(d);
+  return it != t.Displays.end() && it->second.Lost;
 }
 
 TXErrorTrap::TXErrorTrap(Display* d) : Display_(d) {
