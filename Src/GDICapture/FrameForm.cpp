@@ -108,8 +108,11 @@ TFrameForm::TFrameForm(TCaptureContext& c) : C_(c) {
 TFrameForm::~TFrameForm() {
   FlashThread_.reset();
   if (Window_) {
-    XDestroyWindow(Display_.get(), Window_);
-    XSync(Display_.get(), False);
+    // A lost connection takes no more requests: the window went with it.
+    if (!Lost()) {
+      XDestroyWindow(Display_.get(), Window_);
+      XSync(Display_.get(), False);
+    }
     Window_ = 0;
     LiveCaptureWindows().fetch_sub(1);
   }
@@ -133,7 +136,7 @@ void TFrameForm::SetColour(unsigned long pixel) {
 }
 
 void TFrameForm::Follow() {
-  if (Busy_.exchange(true)) return;
+  if (Lost() || Busy_.exchange(true)) return;
   Display* d = Display_.get();
   int x = 0, y = 0;
   if (RegionOrigin(x, y) && (x != Left_ || y != Top_)) {
@@ -147,6 +150,7 @@ void TFrameForm::Follow() {
 }
 
 void TFrameForm::Flash() {
+  if (Lost()) return;
   Display* d = Display_.get();
   if (C_.Started.load()) {
     const unsigned char index = gFlashIndex.load();

@@ -36,8 +36,11 @@ TScreenSource::~TScreenSource() { DestroyImage(); }
 void TScreenSource::DestroyImage() {
   if (!Image_) return;
   if (UseShm_) {
-    XShmDetach(Display_.get(), &Shm_);
-    XSync(Display_.get(), False);
+    // A lost connection takes no more requests (they would wait forever).
+    if (!DisplayLost(Display_.get())) {
+      XShmDetach(Display_.get(), &Shm_);
+      XSync(Display_.get(), False);
+    }
     shmdt(Shm_.shmaddr);
   }
   Image_->data = nullptr;  // the pixels are not Xlib's to free
@@ -189,6 +192,7 @@ int TScreenSource::Open(TCaptureContext& c) {
 
 int TScreenSource::Grab() {
   Display* d = Display_.get();
+  if (DisplayLost(d)) return BadImplementation;
   int x = OffsetX_, y = OffsetY_;
   if (Source_) {
     TXRect r;
@@ -227,6 +231,7 @@ int TScreenSource::Grab() {
 
 void TScreenSource::DrawCursor(TCaptureContext& c) {
   Display* d = Display_.get();
+  if (DisplayLost(d)) return;  // the next grab ends the capture
   ClearLastXError(d);
   XFixesCursorImage* cursor = HasXFixes_ ? XFixesGetCursorImage(d) : nullptr;
   if (!cursor) {

@@ -2,8 +2,11 @@
 
 #include <X11/Xutil.h>
 
+#include <unistd.h>
+
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace vexa {
 
@@ -55,8 +58,9 @@ bool MarkLost(Display* d) {
   return true;
 }
 
-// A lost connection of ours is not the end of the process: Xlib's calls on
-// it fail from now on, and its owner ends what it does with it.
+// A lost connection of ours is not the end of the process: its owner makes
+// no more calls on it (Xlib would wait forever in them) and ends what it
+// does with it.
 int IOHandler(Display* d) {
   if (MarkLost(d)) return 0;
   XIOErrorHandler previous = nullptr;
@@ -85,7 +89,17 @@ void InstallTrapHandler() {
 
 void TDisplayDeleter::operator()(Display* d) const {
   if (!d) return;
-  XCloseDisplay(d);
+  if (DisplayLost(d)) {
+    // Xlib takes no call on a lost connection (each would wait forever),
+    // XCloseDisplay included: its socket is closed and the rest is kept.
+    static std::mutex keptLock;
+    static std::vector<Display*> kept;
+    close(ConnectionNumber(d));
+    std::lock_guard<std::mutex> guard(keptLock);
+    kept.push_back(d);
+  } else {
+    XCloseDisplay(d);
+  }
   TTrapState& t = Traps();
   std::lock_guard<std::mutex> guard(t.Lock);
   t.Displays.erase(d);
@@ -112,7 +126,7 @@ bool DisplayLost(Display* d) {
 }
 
 TXErrorTrap::TXErrorTrap(Display* d) : Display_(d) {
-  XSync(Display_, False);  // errors of earlier requests are not ours
+  if (!DisplayLost(Display_)) XSync(Display_, False);  // errors of earlier requests are not ours
   TTrapState& t = Traps();
   std::lock_guard<std::mutex> guard(t.Lock);
   TTrapEntry& e = t.Displays[Display_];
@@ -120,7 +134,7 @@ TXErrorTrap::TXErrorTrap(Display* d) : Display_(d) {
 }
 
 TXErrorTrap::~TXErrorTrap() {
-  XSync(Display_, False);
+  if (!DisplayLost(Display_)) XSync(Display_, False);
   TTrapState& t = Traps();
   std::lock_guard<std::mutex> guard(t.Lock);
   auto it = t.Displays.find(Display_);
@@ -128,6 +142,7 @@ TXErrorTrap::~TXErrorTrap() {
 }
 
 int TXErrorTrap::Error() {
+  if (DisplayLost(Display_)) return BadImplementation;
   XSync(Display_, False);
   TTrapState& t = Traps();
   std::lock_guard<std::mutex> guard(t.Lock);

@@ -16,7 +16,8 @@ using TDisplayPtr = std::unique_ptr<Display, TDisplayDeleter>;
 
 // Opens a connection to $DISPLAY whose errors are trapped. nullptr on failure
 // (errno tells why). Losing the connection (the server ends) does not end
-// the process: the connection is marked lost and Xlib's calls on it fail.
+// the process: the connection is marked lost, and from then on its users
+// must make no Xlib call on it (DisplayLost); the deleter knows.
 TDisplayPtr OpenCaptureDisplay();
 
 // Whether the connection of `d` (opened with OpenCaptureDisplay) is lost.
