@@ -84,6 +84,7 @@ bool TRecordingController::Start(const TRecordControls& AControls) {
   TIniFile ini(IniFileName_);
   TRecordControls controls = AControls;
   LengthReached_ = false;
+  LastTaskResult_ = TTerminateInfo();
 
   if (!Encoder_.LibrariesLoaded()) {
     if (!Encoder_.LoadLibraries((ProgramFolder() + QStringLiteral("LibAV")).toStdString())) return false;
@@ -179,7 +180,10 @@ void TRecordingController::ProgressHandler(const TProgressInfo& AInfo) {
 }
 
 void TRecordingController::TerminateHandler(const TTerminateInfo& AInfo) {
-  if (AInfo.TaskIndex >= 0) return;
+  if (AInfo.TaskIndex >= 0) {
+    LastTaskResult_ = AInfo;
+    return;
+  }
   SetCapturePaused(false);
   SetState(rsIdle);
   TIniFile ini(IniFileName_);

@@ -68,6 +68,25 @@ bool ParseRegion(const TRecordControls& AControls, TRegion& ARegion, QString& AE
   return true;
 }
 
+TRecordControls ControlsFromSettings(const TIniFile& AIni) {
+  TRecordControls c;
+  c.Left = ReadSetting(AIni, keys::Left);
+  c.Top = ReadSetting(AIni, keys::Top);
+  c.Width = ReadSetting(AIni, keys::Width);
+  c.Height = ReadSetting(AIni, keys::Height);
+  c.FormatIndex = ReadIntSetting(AIni, keys::Format);
+  if (c.FormatIndex < 0 || c.FormatIndex >= static_cast<int>(OutputFormats().size())) c.FormatIndex = 0;
+  const TOutputFormat& format = OutputFormat(c.FormatIndex);
+  const QString section = QLatin1String(format.Section);
+  c.RecordWithAudio = ReadBoolSetting(AIni, keys::RecordWithAudio);
+  const int rateIndex = AIni.ReadInteger(section, QLatin1String(keys::format::SampleRateIndex), 0);
+  c.SampleRateText = rateIndex >= 0 && rateIndex < format.SampleRates.size() ? format.SampleRates[rateIndex] : QString();
+  c.Stereo = ReadBoolSetting(AIni, keys::Stereo);
+  const int quality = AIni.ReadInteger(section, QLatin1String(keys::format::QualityIndex), 0);
+  c.QualityIndex = quality >= 0 && quality < QualityLevels().size() ? quality : 0;
+  return c;
+}
+
 QString RealTimeEncoderOptions(int AFormatIndex) {
   (void)AFormatIndex;
   return QString();
