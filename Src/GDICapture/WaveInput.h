@@ -7,7 +7,9 @@
 #include <pulse/pulseaudio.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <deque>
 #include <utility>
 #include <memory>
@@ -51,6 +53,10 @@ class TWaveInput {
   bool Open();
   // Stops recording and disconnects. The caller sets c.Stopped first.
   void Close();
+  // Hands over the sound recorded up to `end` (capture clock), the last,
+  // partly filled buffer included, and queues nothing after it. Waits for
+  // the sound server's delivery of that sound for a moment at most.
+  void Finish(int64_t end);
 
   const TWaveFormat& Format() const { return Format_; }
   bool Running() const { return Running_.load(); }
@@ -73,13 +79,27 @@ class TWaveInput {
 
   static void OnStreamState(pa_stream* s, void* self);
   static void OnStreamRead(pa_stream* s, size_t nbytes, void* self);
+  // The mainloop thread: dispatches events and runs Tick about every 10 ms.
+  void Execute();
+  void Tick();
   void ReadAvailable();
+  // Appends `n` bytes delivered at `now` (nullptr: silence) to the buffers,
+  // handing over each one that fills.
+  void Consume(const void* data, size_t n, int64_t now, int64_t latency);
+  // While the server is gone: silence up to `upTo`, so that the sound stays
+  // in step with the picture.
+  void FillSilence(int64_t upTo);
+  // Capture time of the end of the sound received so far.
+  int64_t ReceivedEnd() const;
+  // Delivers the partly filled buffer, cut at `end`.
+  void DeliverTail(int64_t end);
   // Records one delivery (its time and the stream origin it implies) and
   // keeps the window's earliest origin at the front.
   void NoteDelivery(int64_t now, int64_t origin);
   int64_t EarliestOrigin() const;
-  // The full current buffer, whose first sample was recorded at `firstTime`.
-  void Deliver(int64_t firstTime);
+  // `size` bytes of the current buffer (all of it by default), whose first
+  // sample was recorded at `firstTime`.
+  void Deliver(int64_t firstTime, int size = -1);
 
   TCaptureContext& C_;
   TWaveFormat Format_;
@@ -92,6 +112,20 @@ class TWaveInput {
   int64_t LastPts_ = INT64_MIN;
   int64_t ReceivedBytes_ = 0;
   std::deque<std::pair<int64_t, int64_t>> Origins_;  // (delivery time, origin), origins increasing
+  int64_t Latency_ = 0;  // of the last delivery
+  int64_t Origin_ = 0;   // stream origin used for the last delivery, latency included
+
+  // The server (or the stream) went away while recording: silence stands in.
+  bool Lost_ = false;
+  int64_t LostAt_ = 0;
+
+  // Finish: asked by the reader, done on the mainloop thread.
+  std::atomic<bool> FinishRequested_{false};
+  std::atomic<int64_t> FinishAt_{0};
+  int64_t FinishAsked_ = 0;  // when the mainloop thread saw the request
+  bool FinishDone_ = false;  // guarded by FinishLock_ for the waiter
+  std::mutex FinishLock_;
+  std::condition_variable FinishChanged_;
 
   std::thread Thread_;
   std::atomic<bool> Running_{false};
