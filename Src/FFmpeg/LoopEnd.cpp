@@ -77,8 +77,11 @@ void TCustomFFmpeg::CheckOutputRoom(int64_t ANow) {
     const int64_t written = avio_tell(oc->pb);
     TRoomWatch& watch = RoomWatch_[i];
     if (watch.Time > 0 && ANow > watch.Time) {
-      const double rate = static_cast<double>(written - watch.Bytes) * 1e6 / static_cast<double>(ANow - watch.Time);
-      watch.Rate = std::max(rate, watch.Rate * 0.98);
+      // A moving average over about a second: bursts of a queue being
+      // drained do not count as the rate.
+      const double seconds = static_cast<double>(ANow - watch.Time) / 1e6;
+      const double rate = static_cast<double>(written - watch.Bytes) / seconds;
+      watch.Rate += (rate - watch.Rate) * std::min(1.0, seconds);
     }
     watch.Bytes = written;
     watch.Time = ANow;
