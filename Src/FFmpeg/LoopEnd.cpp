@@ -24,8 +24,9 @@ namespace vexa {
 
 namespace {
 
-// How long live inputs may take to hand over what they hold.
-constexpr int64_t kDrainTime = 3000000;
+// How long live inputs may take to hand over what they hold (a slow
+// encoder works off the pictures queued before the stop meanwhile).
+constexpr int64_t kDrainTime = 10000000;
 
 // What finishing an output may still need: a fixed amount, the trailer
 // (an index entry or two per packet written) and the data of a few seconds
