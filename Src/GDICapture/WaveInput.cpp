@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr auto kServerTimeout = std::chrono::seconds(5);
 constexpr int kFragmentMs = 10;  // delivery granularity of the record stream
+constexpr int64_t kClockReportUs = 30000000;
 
 int64_t BytesToUsec(int64_t bytes, int bytesPerSec) {
   return bytesPerSec > 0 ? bytes * 1000000 / bytesPerSec : 0;
@@ -194,6 +196,7 @@ bool TWaveInput::Open() {
   // The four buffers start empty, the first one current.
   Current_ = 0;
   Filled_ = 0;
+  Retimer_ = std::make_unique<TSoundRetimer>(C_.SampleRate, C_.Channels, C_.BitsPerSample);
   Running_.store(true);
   Thread_ = std::thread([this] {
     while (!Quit_.load()) {
@@ -247,57 +250,51 @@ void TWaveInput::ReadAvailable() {
       pa_stream_drop(s);
       continue;
     }
-    // Capture clock of the stream: byte P was recorded at Origin + P / rate.
-    // The origin is the earliest delivery seen over the last two seconds
-    // (data is never delivered before it was recorded; late deliveries and
-    // bursts only ever push the estimate up), less the latency the server
-    // reports for the source (for a monitor source the sink's latency counts
+    // The sound goes through the retimer, which puts it on the capture
+    // clock. The latency the server reports for the source is the time from
+    // recording to arrival (for a monitor source the sink's latency counts
     // the other way: what it plays is heard that much later).
-    const int64_t now = CaptureClock();
-    ReceivedBytes_ += static_cast<int64_t>(n);
-    NoteDelivery(now, now - BytesToUsec(ReceivedBytes_, Format_.AvgBytesPerSec));
     int64_t latency = 0;
     if (const pa_timing_info* t = pa_stream_get_timing_info(s)) {
       latency = static_cast<int64_t>(t->source_usec) + static_cast<int64_t>(t->transport_usec) -
                 static_cast<int64_t>(t->sink_usec);
     }
-    const int64_t origin = EarliestOrigin() - latency;
-    const int64_t chunkFirstByte = ReceivedBytes_ - static_cast<int64_t>(n);
-
-    const size_t size = static_cast<size_t>(Format_.BufferSize);
-    size_t k = 0;
-    while (k < n) {
-      const size_t take = std::min(n - k, size - Filled_);
-      uint8_t* dst = Buffers_[Current_].data() + Filled_;
-      if (data)
-        std::memcpy(dst, static_cast<const uint8_t*>(data) + k, take);
-      else
-        std::memset(dst, C_.BitsPerSample == 8 ? 0x80 : 0, take);  // a hole reads as silence
-      Filled_ += take;
-      k += take;
-      if (Filled_ == size) {
-        Deliver(origin + BytesToUsec(chunkFirstByte + static_cast<int64_t>(k) - static_cast<int64_t>(size),
-                                     Format_.AvgBytesPerSec));
-        Filled_ = 0;
-        Current_ = (Current_ + 1) % kBufferCount;  // hand the buffer back
-      }
-    }
+    Retimer_->AllowJumps(LastPts_ == INT64_MIN);  // nothing of the output kept yet
+    Retimer_->Add(static_cast<const uint8_t*>(data), n, CaptureClock(), latency);
     if (pa_stream_drop(s) < 0 && !C_.Stopped.load()) {
       C_.Fail(AVERROR(EIO));
       LogError(pa_context_errno(Context_.get()));
       return;
     }
+    FillBuffers();
   }
 }
 
-void TWaveInput::NoteDelivery(int64_t now, int64_t origin) {
-  constexpr int64_t kWindow = 2000000;
-  while (!Origins_.empty() && Origins_.back().second >= origin) Origins_.pop_back();
-  Origins_.emplace_back(now, origin);
-  while (Origins_.front().first < now - kWindow) Origins_.pop_front();
+void TWaveInput::FillBuffers() {
+  const size_t size = static_cast<size_t>(Format_.BufferSize);
+  const size_t frameBytes = static_cast<size_t>(Format_.BlockAlign);
+  for (;;) {
+    const size_t got = Retimer_->Read(Buffers_[Current_].data() + Filled_, (size - Filled_) / frameBytes);
+    if (got == 0) break;
+    Filled_ += got * frameBytes;
+    if (Filled_ < size) continue;
+    const int64_t frames = static_cast<int64_t>(size / frameBytes);
+    Deliver(Retimer_->OutputTime(Retimer_->OutputFrames() - frames));
+    Filled_ = 0;
+    Current_ = (Current_ + 1) % kBufferCount;  // hand the buffer back
+  }
+  const int64_t now = CaptureClock();
+  if (now - LastClockReport_ >= kClockReportUs) {
+    LastClockReport_ = now;
+    C_.Log(llDebug, "wave clock %+.1f ppm against the capture clock, phase %+.2f ms\n",
+           (Retimer_->RateRatio() - 1) * 1e6, Retimer_->PhaseErrorUs() / 1000);
+  }
+  if (Retimer_->HardSteps() != HardStepsLogged_) {
+    HardStepsLogged_ = Retimer_->HardSteps();
+    C_.Log(llWarning, "wave data %s by %.0f ms, stepped to the capture clock\n",
+           Retimer_->PhaseErrorUs() > 0 ? "late" : "early", std::fabs(Retimer_->PhaseErrorUs()) / 1000);
+  }
 }
-
-int64_t TWaveInput::EarliestOrigin() const { return Origins_.front().second; }
 
 void TWaveInput::Deliver(int64_t firstTime) {
   const int size = Format_.BufferSize;

@@ -1,21 +1,22 @@
 // The sound side of a capture input: one PulseAudio record stream in exactly
 // the requested sample format, its data gathered into four rotating buffers;
 // each full buffer becomes one PCM packet in the input's queue, stamped with
-// the capture time of its first sample.
+// the capture time of its first sample. On the way the sound is resampled
+// onto the capture clock (TSoundRetimer), so that its frame count keeps pace
+// with the pictures however the source's own clock runs.
 #pragma once
 
 #include <pulse/pulseaudio.h>
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
-#include <utility>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "GDICapture/CaptureContext.h"
+#include "GDICapture/SoundRetimer.h"
 
 namespace vexa {
 
@@ -74,10 +75,8 @@ class TWaveInput {
   static void OnStreamState(pa_stream* s, void* self);
   static void OnStreamRead(pa_stream* s, size_t nbytes, void* self);
   void ReadAvailable();
-  // Records one delivery (its time and the stream origin it implies) and
-  // keeps the window's earliest origin at the front.
-  void NoteDelivery(int64_t now, int64_t origin);
-  int64_t EarliestOrigin() const;
+  // Moves the retimed sound into the buffers and delivers every full one.
+  void FillBuffers();
   // The full current buffer, whose first sample was recorded at `firstTime`.
   void Deliver(int64_t firstTime);
 
@@ -90,8 +89,9 @@ class TWaveInput {
   int Current_ = 0;
   size_t Filled_ = 0;
   int64_t LastPts_ = INT64_MIN;
-  int64_t ReceivedBytes_ = 0;
-  std::deque<std::pair<int64_t, int64_t>> Origins_;  // (delivery time, origin), origins increasing
+  std::unique_ptr<TSoundRetimer> Retimer_;  // the sound on the capture clock
+  int64_t LastClockReport_ = 0;
+  int HardStepsLogged_ = 0;
 
   std::thread Thread_;
   std::atomic<bool> Running_{false};
