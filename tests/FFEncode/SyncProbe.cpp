@@ -108,6 +108,8 @@ class TSoundFinder {
     const double amplitude = 2 * std::hypot(I_, Q_) / Count_;
     // Only windows of the tone alone: no beep in them, no silence.
     const bool clean = amplitude > 0.02 && rms < 1.2 * amplitude / std::sqrt(2.0);
+    if (amplitude > 0.02) ToneSeen_ = true;
+    else if (ToneSeen_) ++marks.ToneGaps;
     const double phase = std::atan2(Q_, I_);
     if (clean && Valid_ >= 1) {
       const double advance = std::remainder(phase - Phase_, 2 * M_PI);
@@ -127,6 +129,7 @@ class TSoundFinder {
   double I_ = 0, Q_ = 0, Energy_ = 0;
   int Count_ = 0;
   int Valid_ = 0;
+  bool ToneSeen_ = false;
   double Phase_ = 0, Advance_ = 0;
 };
 
@@ -221,7 +224,7 @@ TSkewedSource::TSkewedSource(double skew, int rate) : Skew_(skew), Rate_(rate) {
   Dir_ = dir;
   Fifo_ = Dir_ + "/source.fifo";
   Name_ = "vexa_skewed_" + std::to_string(getpid());
-  if (mkfifo(Fifo_.c_str(), 0600) != 0) return;
+  // The module makes the FIFO itself.
   const std::string index = RunCommand("pactl load-module module-pipe-source source_name=" + Name_ + " file=" +
                                        Fifo_ + " format=s16le rate=" + std::to_string(rate) + " channels=2 2>/dev/null");
   if (index.empty() || index.find_first_not_of("0123456789") != std::string::npos) return;

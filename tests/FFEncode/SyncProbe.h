@@ -51,9 +51,11 @@ struct TSyncMarks {
   double VideoEnd = 0, AudioEnd = 0;
   std::vector<double> Flashes;
   std::vector<double> Beeps;
-  // Largest jump of the tone's phase between neighbouring 10 ms windows
-  // while a steady tone plays (radians); -1 when there was none.
+  // Largest jump of the tone's phase between neighbouring 20 ms windows
+  // while a steady tone plays (radians); -1 when there was none. Windows
+  // without the tone after it began (sound left out or filled with silence).
   double WorstPhaseJump = -1;
+  int ToneGaps = 0;
 };
 TSyncMarks ReadSyncMarks(const std::string& path, int squareX, int squareY, int squareSize, double toneHz);
 
