@@ -10,6 +10,7 @@ namespace {
 
 constexpr double kMinFitUs = 500000;     // a slope needs half a second of data
 constexpr double kLongFitUs = 10000000;  // and is kept as the prior from ten seconds on
+constexpr double kRestartFitUs = 3000000;  // a fit started afresh measures its own from three
 constexpr double kStepBaseUs = 5000000;  // a step is judged against a line this long
 
 struct TLine {
@@ -119,9 +120,9 @@ void TSoundClock::Fit() {
   if (BlockOpen_ && points.size() < 2) points.push_back(BlockMin_);
   if (points.empty()) return;
   // Once a long fit has measured the slope, a fit started afresh keeps it
-  // until it spans as much again.
+  // for a while (a step in the data says nothing about the rate).
   double span = 0;
-  const double minSpan = (HasPrior_ ? kLongFitUs : kMinFitUs) / UsPerFrame_;
+  const double minSpan = (HasPrior_ ? kRestartFitUs : kMinFitUs) / UsPerFrame_;
   const TLine line = FitLine(points.begin(), points.end(), minSpan, PriorSlope_, kMaxSkew * UsPerFrame_, &span);
   Slope_ = line.Slope;
   Intercept_ = line.Intercept;

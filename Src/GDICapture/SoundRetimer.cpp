@@ -46,6 +46,15 @@ void TSoundRetimer::Add(const uint8_t* data, size_t bytes, int64_t now, int64_t 
   Step_ = Clock_.RateRatio() - std::clamp(error / kTauUs, -kMaxCorrection, kMaxCorrection);
 }
 
+void TSoundRetimer::AddSilence(int64_t from, int64_t upTo) {
+  if (!Anchored_) {
+    Start_ = static_cast<double>(from);
+    Anchored_ = true;
+  }
+  const double end = Start_ + static_cast<double>(OutputFrames_ + SilenceDue_) * UsPerFrame_;
+  if (static_cast<double>(upTo) > end) SilenceDue_ += static_cast<int64_t>((static_cast<double>(upTo) - end) / UsPerFrame_);
+}
+
 size_t TSoundRetimer::Read(uint8_t* out, size_t maxFrames) {
   const size_t frameBytes = static_cast<size_t>(Resampler_.BytesPerFrame());
   size_t n = 0;

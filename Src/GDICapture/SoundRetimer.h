@@ -34,14 +34,19 @@ class TSoundRetimer {
   // `bytes` of PCM (nullptr: silence) arrived at `now`; the last of them was
   // recorded `latencyUs` before it arrived.
   void Add(const uint8_t* data, size_t bytes, int64_t now, int64_t latencyUs);
+  // Silence in the output up to capture-clock time `upTo` (when the source
+  // is gone); it starts at `from` when nothing came before.
+  void AddSilence(int64_t from, int64_t upTo);
   // Writes up to `maxFrames` output frames; returns how many.
   size_t Read(uint8_t* out, size_t maxFrames);
 
   // While true the output's start follows the clock's estimate directly.
   void AllowJumps(bool allow) { JumpsAllowed_ = allow; }
 
+  // Whether the output has a start yet (after the first Add or AddSilence).
+  bool Anchored() const { return Anchored_; }
   // Capture-clock time (us) at which output frame `frame` was recorded; valid
-  // after the first Add.
+  // once anchored.
   int64_t OutputTime(int64_t frame) const;
   int64_t OutputFrames() const { return OutputFrames_; }
   // The measured rate of the source against its nominal rate (1.001 = 0.1 % fast).

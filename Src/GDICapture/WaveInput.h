@@ -9,8 +9,10 @@
 #include <pulse/pulseaudio.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,6 +54,10 @@ class TWaveInput {
   bool Open();
   // Stops recording and disconnects. The caller sets c.Stopped first.
   void Close();
+  // Hands over the sound recorded up to `end` (capture clock), the last,
+  // partly filled buffer included, and queues nothing after it. Waits for
+  // the sound server's delivery of that sound for a moment at most.
+  void Finish(int64_t end);
 
   const TWaveFormat& Format() const { return Format_; }
   bool Running() const { return Running_.load(); }
@@ -74,11 +80,25 @@ class TWaveInput {
 
   static void OnStreamState(pa_stream* s, void* self);
   static void OnStreamRead(pa_stream* s, size_t nbytes, void* self);
+  // The mainloop thread: dispatches events and runs Tick about every 10 ms.
+  void Execute();
+  void Tick();
   void ReadAvailable();
-  // Moves the retimed sound into the buffers and delivers every full one.
+  // Passes `n` bytes delivered at `now` (nullptr: silence) through the
+  // retimer into the buffers.
+  void Consume(const void* data, size_t n, int64_t now, int64_t latency);
+  // Moves the retimed sound into the buffers, handing over each one that fills.
   void FillBuffers();
-  // The full current buffer, whose first sample was recorded at `firstTime`.
-  void Deliver(int64_t firstTime);
+  // While the server is gone: silence up to `upTo`, so that the sound stays
+  // in step with the picture.
+  void FillSilence(int64_t upTo);
+  // Capture time of the end of the sound retimed so far.
+  int64_t ReceivedEnd() const;
+  // Delivers the partly filled buffer, cut at `end`.
+  void DeliverTail(int64_t end);
+  // `size` bytes of the current buffer (all of it by default), whose first
+  // sample was recorded at `firstTime`.
+  void Deliver(int64_t firstTime, int size = -1);
 
   TCaptureContext& C_;
   TWaveFormat Format_;
@@ -92,6 +112,18 @@ class TWaveInput {
   std::unique_ptr<TSoundRetimer> Retimer_;  // the sound on the capture clock
   int64_t LastClockReport_ = 0;
   int HardStepsLogged_ = 0;
+
+  // The server (or the stream) went away while recording: silence stands in.
+  bool Lost_ = false;
+  int64_t LostAt_ = 0;
+
+  // Finish: asked by the reader, done on the mainloop thread.
+  std::atomic<bool> FinishRequested_{false};
+  std::atomic<int64_t> FinishAt_{0};
+  int64_t FinishAsked_ = 0;  // when the mainloop thread saw the request
+  bool FinishDone_ = false;  // guarded by FinishLock_ for the waiter
+  std::mutex FinishLock_;
+  std::condition_variable FinishChanged_;
 
   std::thread Thread_;
   std::atomic<bool> Running_{false};

@@ -27,9 +27,19 @@ class TSimSource {
  public:
   static constexpr int64_t kEpoch = 1700000000000000;  // a capture clock reading, us
 
-  TSimSource(int rate, double skew, unsigned seed) : Rate_(rate), Skew_(skew), Rng_(seed) {}
+  TSimSource(int rate, double skew, unsigned seed) : Rate_(rate), Skew_(skew), OldSkew_(skew), Rng_(seed) {}
 
-  double RecordedAt(double frame) const { return static_cast<double>(kEpoch) + frame * 1e6 / (Rate_ * (1 + Skew_)); }
+  double RecordedAt(double frame) const {
+    if (frame < ChangedAt_) return static_cast<double>(kEpoch) + frame * 1e6 / (Rate_ * (1 + OldSkew_));
+    return static_cast<double>(kEpoch) + ChangedAt_ * 1e6 / (Rate_ * (1 + OldSkew_)) +
+           (frame - ChangedAt_) * 1e6 / (Rate_ * (1 + Skew_));
+  }
+  // From the next frame on the clock runs at `skew` (a drifting crystal).
+  void ChangeSkew(double skew) {
+    OldSkew_ = Skew_;
+    ChangedAt_ = static_cast<double>(Sent_);
+    Skew_ = skew;
+  }
   // The next chunk: its frame count, end frame and arrival time.
   struct TChunk {
     int64_t Frames;
@@ -67,6 +77,8 @@ class TSimSource {
 
   int Rate_;
   double Skew_;
+  double OldSkew_ = 0;
+  double ChangedAt_ = 1e300;
   std::mt19937 Rng_;
   int64_t Sent_ = 0;  // frames recorded (lost ones included)
   int64_t Lost_ = 0;
@@ -126,6 +138,30 @@ TEST(SoundClockSteps, LostDataStartsTheFitAfresh) {
   }
   EXPECT_GE(clock.Steps(), 1);
   EXPECT_LT(worstAfter, 1000.0) << "six seconds after the loss";
+}
+
+// A change of the source's rate: the estimate follows within a few seconds,
+// and the error on the way stays small.
+TEST(SoundClockSteps, FollowsAChangeOfRate) {
+  constexpr int kRate = 44100;
+  TSimSource source(kRate, -200e-6, 5);
+  TSoundClock clock(kRate);
+  double worst = 0, lastBad = 0;
+  for (int64_t t = 0; t < 90 * 100; ++t) {
+    if (t == 40 * 100) source.ChangeSkew(+300e-6);  // 500 ppm at once
+    const auto chunk = source.Next();
+    clock.Note(chunk.Arrival, chunk.End);
+    if (t < 40 * 100) continue;
+    const double error = std::fabs(clock.TimeOf(static_cast<double>(chunk.End)) -
+                                   source.RecordedAt(static_cast<double>(chunk.End)));
+    worst = std::max(worst, error);
+    if (error > 500) lastBad = static_cast<double>(t - 40 * 100) / 100;
+  }
+  RecordProperty("WorstErrorUs", std::to_string(worst));
+  RecordProperty("SettledAfterS", std::to_string(lastBad));
+  EXPECT_LT(worst, 3000.0);
+  EXPECT_LT(lastBad, 30.0) << "s until the error stays below 0.5 ms";
+  EXPECT_NEAR(clock.RateRatio(), 1 + 300e-6, 20e-6);
 }
 
 // --- the resampler ------------------------------------------------------------
