@@ -345,3 +345,36 @@ INSTANTIATE_TEST_SUITE_P(Sources, SoundRetimerTest,
 
 }  // namespace
 }  // namespace vexa
+
+namespace vexa {
+namespace {
+
+// While the source is gone, silence carries the output on to the time asked
+// for, from where the sound stopped or, with none before, from `from`.
+TEST(SoundRetimerSilence, CarriesTheOutputOn) {
+  constexpr int kRate = 8000;
+  TSoundRetimer alone(kRate, 2, 16);
+  alone.AddSilence(5000000, 5500000);
+  ASSERT_TRUE(alone.Anchored());
+  std::vector<uint8_t> out(kRate * 4, 0xee);
+  EXPECT_EQ(alone.Read(out.data(), kRate), static_cast<size_t>(kRate / 2));
+  EXPECT_EQ(alone.OutputTime(0), 5000000);
+  EXPECT_EQ(alone.OutputTime(alone.OutputFrames()), 5500000);
+  EXPECT_TRUE(std::all_of(out.begin(), out.begin() + kRate * 2, [](uint8_t b) { return b == 0; }));
+
+  TSoundRetimer after(kRate, 1, 8);
+  std::vector<uint8_t> pcm(kRate / 10, 0x90);  // 100 ms of a constant level
+  for (int i = 1; i <= 10; ++i) after.Add(pcm.data(), pcm.size(), 7000000 + i * 100000, 0);
+  after.Read(out.data(), kRate);
+  const int64_t stopped = after.OutputTime(after.OutputFrames());
+  EXPECT_NEAR(static_cast<double>(stopped), 8000000.0, 3000.0);
+  after.AddSilence(0, 8600000);
+  const size_t n = after.Read(out.data(), kRate);
+  EXPECT_NEAR(static_cast<double>(after.OutputTime(after.OutputFrames())), 8600000.0, 125.0);
+  EXPECT_NEAR(static_cast<double>(n), (8600000.0 - static_cast<double>(stopped)) / 125.0, 1.0);
+  EXPECT_EQ(out[0], 0x80);  // unsigned silence
+  EXPECT_EQ(out[n - 1], 0x80);
+}
+
+}  // namespace
+}  // namespace vexa
