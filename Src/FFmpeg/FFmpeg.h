@@ -347,7 +347,7 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   struct TRoomWatch {
     int64_t Bytes = 0;    // written at the last check
     int64_t Time = 0;     // of the last check
-    double Rate = 0;      // bytes per second, a slowly falling peak
+    double Rate = 0;      // bytes per second, averaged over about a second
   };
   std::vector<TRoomWatch> RoomWatch_;
   std::vector<bool> TrailerFailed_;

@@ -61,10 +61,17 @@ TChildProcess::TChildProcess(const std::vector<std::string>& argv, const std::ve
   rawArgs.push_back(nullptr);
   for (std::string& v : vars) rawEnv.push_back(v.data());
   rawEnv.push_back(nullptr);
+  // Under a file-size limit the child writes into pipes (no files of its
+  // own to limit); threads of this process copy them to the files.
+  int pipes[2][2] = {{-1, -1}, {-1, -1}};
+  if (fileSizeLimit >= 0 && (pipe(pipes[0]) != 0 || pipe(pipes[1]) != 0)) return;
   Pid_ = fork();
   if (Pid_ == 0) {
-    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int o = pipes[0][1], e = pipes[1][1];
+    if (fileSizeLimit < 0) {
+      o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     if (o >= 0) dup2(o, 1);
     if (e >= 0) dup2(e, 2);
     if (fileSizeLimit >= 0) {
@@ -74,6 +81,18 @@ TChildProcess::TChildProcess(const std::vector<std::string>& argv, const std::ve
     execve(rawArgs[0], rawArgs.data(), rawEnv.data());
     _exit(127);
   }
+  if (fileSizeLimit < 0) return;
+  const std::string files[2] = {out, err};
+  for (int i = 0; i < 2; ++i) {
+    close(pipes[i][1]);
+    Copiers_.emplace_back([fd = pipes[i][0], path = files[i]] {
+      std::ofstream file(path, std::ios::binary | std::ios::trunc);
+      char buffer[4096];
+      ssize_t n;
+      while ((n = read(fd, buffer, sizeof buffer)) > 0) file.write(buffer, n).flush();
+      close(fd);
+    });
+  }
 }
 
 TChildProcess::~TChildProcess() {
@@ -81,6 +100,12 @@ TChildProcess::~TChildProcess() {
     kill(Pid_, SIGKILL);
     Wait();
   }
+  JoinCopiers();
+}
+
+void TChildProcess::JoinCopiers() {
+  for (std::thread& t : Copiers_) t.join();
+  Copiers_.clear();
 }
 
 void TChildProcess::Signal(int sig) const {
@@ -111,6 +136,7 @@ int TChildProcess::Wait(int timeoutMs) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  JoinCopiers();  // the child's output is complete
   return Status_;
 }
 

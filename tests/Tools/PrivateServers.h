@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Support/MediaFixtures.h"
@@ -34,8 +35,11 @@ class TChildProcess {
   bool Running();
 
  private:
+  void JoinCopiers();
+
   pid_t Pid_ = -1;
   bool Waited_ = false;
+  std::vector<std::thread> Copiers_;
   int Status_ = -1;
 };
 
