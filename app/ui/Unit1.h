@@ -77,8 +77,10 @@ class TfrmMain : public QMainWindow, public TRecorderHost {
   int BeepCount() const { return BeepCount_; }
 
   TRecorderState State() const { return State_; }
-  // The settings file this window reads and writes.
+  // The settings file this window reads and writes; another one may be set
+  // before the window is first shown.
   QString IniFileName() const;
+  void SetIniFileName(const QString& fileName);
 
   // TRecorderHost
   void ShowWarning(const QString& text) override;

@@ -66,6 +66,8 @@ TIniFile TfrmMain::Ini() const { return TIniFile(Global_->IniFileName()); }
 
 QString TfrmMain::IniFileName() const { return Global_->IniFileName(); }
 
+void TfrmMain::SetIniFileName(const QString& fileName) { Global_->SetIniFileName(fileName); }
+
 int TfrmMain::CurrentFormat() const { return cmbFormat->currentIndex(); }
 
 QString TfrmMain::CurrentFormatSection() const {
