@@ -55,6 +55,41 @@ TDecodedVideo DecodeVideo(const QString& APath, const std::function<bool(int)>& 
   return result;
 }
 
+TFileStreams ProbeStreams(const QString& APath) {
+  TFileStreams result;
+  TInputPtr input = OpenMediaInput(APath.toStdString());
+  if (!input) return result;
+  result.Opened = true;
+  std::vector<bool> seen;
+  std::vector<TStreamSpan> spans;
+  TPacketPtr packet(av_packet_alloc());
+  while (av_read_frame(input.get(), packet.get()) >= 0) {
+    const size_t index = static_cast<size_t>(packet->stream_index);
+    if (spans.size() <= index) {
+      spans.resize(index + 1);
+      seen.resize(index + 1, false);
+    }
+    const AVStream* st = input->streams[index];
+    if (packet->pts != AV_NOPTS_VALUE) {
+      const double start = static_cast<double>(packet->pts) * av_q2d(st->time_base);
+      const double end = static_cast<double>(packet->pts + packet->duration) * av_q2d(st->time_base);
+      if (!seen[index] || start < spans[index].Start) spans[index].Start = start;
+      if (!seen[index] || end > spans[index].End) spans[index].End = end;
+      seen[index] = true;
+    }
+    av_packet_unref(packet.get());
+  }
+  result.StreamCount = static_cast<int>(input->nb_streams);
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    const AVCodecParameters* par = input->streams[i]->codecpar;
+    TStreamSpan span = i < spans.size() ? spans[i] : TStreamSpan();
+    span.Codec = avcodec_get_name(par->codec_id);
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) result.Video = span;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO) result.Audio = span;
+  }
+  return result;
+}
+
 bool Near(unsigned AColor, unsigned AExpected, int ATolerance) {
   for (int shift = 0; shift <= 16; shift += 8) {
     const int a = static_cast<int>((AColor >> shift) & 0xFF);
