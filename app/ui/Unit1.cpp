@@ -25,7 +25,10 @@
 #include <QUrlQuery>
 #include <QVBoxLayout>
 
+#include "FFEncode/FFEncode.h"
+#include "FFLog/FFLog.h"
 #include "core/GlobalUnit.h"
+#include "core/RecordingController.h"
 #include "ui/AppIcon.h"
 #include "ui/GlobalHotKeys.h"
 #include "ui/RegionOutline.h"

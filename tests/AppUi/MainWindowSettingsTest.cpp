@@ -1,7 +1,9 @@
 // The main window's settings: the fresh start, every handler's key, what
 // setting a control from code runs, the tab loads, the format restore and
 // Default.
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -53,8 +55,6 @@ TEST_F(TSettingsTest, FreshStartShowsAndStoresTheDefaults) {
   const TIniFile ini = Ini();
   EXPECT_FALSE(ini.ReadBool("settings", "firstrun", true));
   EXPECT_EQ(ini.ReadString("settings", "OutPutDir", ""), AllUsersFolder());
-  EXPECT_EQ(ini.ReadString("settings", "left", ""), "10");
-  EXPECT_EQ(ini.ReadString("settings", "top", ""), "10");
   EXPECT_EQ(ini.ReadString("settings", "width", ""), "800");
   EXPECT_EQ(ini.ReadString("settings", "height", ""), "600");
   EXPECT_EQ(ini.ReadString("settings", "recordwithaudio", ""), "1");
