@@ -17,6 +17,7 @@
 #include <functional>
 
 #include "AppUiSupport.h"
+#include "core/GlobalUnit.h"
 #include "core/Settings.h"
 
 namespace vexa::test {
@@ -96,6 +97,23 @@ TEST_F(TSettingsTest, EveryControlAndHintCarriesItsName) {
   for (QAction* action : Window().menuBar()->actions())
     if (action->isVisible()) menus << action->text();
   EXPECT_EQ(menus, QStringList({"Language", " Help "}));
+}
+
+TEST_F(TSettingsTest, BannerLinksAndHelpOpenTheirPagesInTheBrowser) {
+  app::TfrmMain& window = ShowWindow();
+  const QString product = window.Global().ProductPageUrl();
+  QTest::mouseClick(Child<QLabel>("imgBanner"), Qt::LeftButton);
+  ASSERT_EQ(OpenedUrls.size(), 1u);
+  EXPECT_EQ(OpenedUrls.back(), QUrl(product));
+  EXPECT_TRUE(Child<QLabel>("lblHomePage")->text().contains(window.Global().HomePageUrl()));
+  QTest::mouseClick(Child<QPushButton>("btnShareTwitter"), Qt::LeftButton);
+  ASSERT_EQ(OpenedUrls.size(), 2u);
+  EXPECT_EQ(OpenedUrls.back().host(), "twitter.com");
+  EXPECT_TRUE(OpenedUrls.back().query(QUrl::FullyDecoded).contains(product));
+  for (QAction* action : window.menuBar()->actions())
+    if (action->text() == " Help ") action->trigger();
+  ASSERT_EQ(OpenedUrls.size(), 3u);
+  EXPECT_EQ(OpenedUrls.back(), QUrl(window.Global().HelpPageUrl()));
 }
 
 // One user action and the key it stores at once.
