@@ -11,7 +11,7 @@
 
 namespace vexa {
 
-TfrmAddImageOptions::TfrmAddImageOptions(QString iniFileName, QWidget* parent)
+TfrmAddImageOptions::TfrmAddImageOptions(std::function<QString()> iniFileName, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
       iniFileName_(std::move(iniFileName)) {
@@ -33,14 +33,14 @@ TfrmAddImageOptions::TfrmAddImageOptions(QString iniFileName, QWidget* parent)
 
   connect(btnCloseOptions, &QPushButton::clicked, this, &QDialog::accept);
   connect(Positions, &TPositionButtons::positionClicked, this, [this](int tag) {
-    TIniFile ini(iniFileName_);
+    TIniFile ini(iniFileName_());
     if (!WriteIntSetting(ini, keys::ImagePosition, tag))
       QMessageBox::warning(this, QStringLiteral("Warning"), ini.LastError());
   });
 }
 
 void TfrmAddImageOptions::showEvent(QShowEvent* event) {
-  Positions->SetPosition(ReadIntSetting(TIniFile(iniFileName_), keys::ImagePosition));
+  Positions->SetPosition(ReadIntSetting(TIniFile(iniFileName_()), keys::ImagePosition));
   QDialog::showEvent(event);
 }
 

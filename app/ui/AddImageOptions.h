@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
+
 class QPushButton;
 
 namespace vexa {
@@ -14,7 +16,8 @@ class TfrmAddImageOptions : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TfrmAddImageOptions(QString iniFileName, QWidget* parent = nullptr);
+  // iniFileName names the settings file whenever it is read or written.
+  explicit TfrmAddImageOptions(std::function<QString()> iniFileName, QWidget* parent = nullptr);
 
   TPositionButtons* Positions = nullptr;
   QPushButton* btnCloseOptions = nullptr;
@@ -23,7 +26,7 @@ class TfrmAddImageOptions : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  QString iniFileName_;
+  std::function<QString()> iniFileName_;
 };
 
 }  // namespace vexa

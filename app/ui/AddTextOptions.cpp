@@ -74,7 +74,7 @@ QFont OverlayDialogFont(const QString& name, int size, bool bold, bool italic, b
   return font;
 }
 
-TOverlayTextOptions::TOverlayTextOptions(const TNames& names, QString iniFileName, QWidget* parent)
+TOverlayTextOptions::TOverlayTextOptions(const TNames& names, TSettingsFileName iniFileName, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
       iniFileName_(std::move(iniFileName)),
@@ -128,13 +128,15 @@ TOverlayTextOptions::TOverlayTextOptions(const TNames& names, QString iniFileNam
   connect(Positions, &TPositionButtons::positionClicked, this, &TOverlayTextOptions::PositionClicked);
 }
 
+TIniFile TOverlayTextOptions::Ini() const { return TIniFile(iniFileName_()); }
+
 void TOverlayTextOptions::showEvent(QShowEvent* event) {
   LoadFromSettings();
   QDialog::showEvent(event);
 }
 
 void TOverlayTextOptions::LoadFromSettings() {
-  const TIniFile ini(iniFileName_);
+  const TIniFile ini = Ini();
   Positions->SetPosition(ini.ReadInteger(section_, QLatin1String(keys::overlay::Position), 1));
   const bool background = ini.ReadBool(section_, backgroundKey_, false);
   chkBkColor->setChecked(background);
@@ -142,7 +144,7 @@ void TOverlayTextOptions::LoadFromSettings() {
 }
 
 void TOverlayTextOptions::LoadFontDialogFont() {
-  const TOverlayFontSpec spec = ReadOverlayFont(TIniFile(iniFileName_), section_);
+  const TOverlayFontSpec spec = ReadOverlayFont(Ini(), section_);
   FontDialog1->setCurrentFont(
       OverlayDialogFont(spec.Name, spec.Size, spec.Bold, spec.Italic, spec.Underline, spec.StrikeOut));
 }
@@ -152,7 +154,7 @@ void TOverlayTextOptions::FontClicked() {
   if (FontDialog1->exec() != QDialog::Accepted) return;
   const QFont font = FontDialog1->selectedFont();
   const bool styles[4] = {font.bold(), font.italic(), font.underline(), font.strikeOut()};
-  TIniFile ini(iniFileName_);
+  TIniFile ini = Ini();
   bool written = ini.WriteString(section_, QLatin1String(keys::overlay::FontSize), QString::number(font.pointSize()));
   for (int i = 0; written && i < 4; ++i)
     written = ini.WriteString(section_, QLatin1String(kFontStyles[i][0]),
@@ -162,10 +164,10 @@ void TOverlayTextOptions::FontClicked() {
 }
 
 void TOverlayTextOptions::ChooseColor(QColorDialog* dialog, const char* key) {
-  dialog->setCurrentColor(ReadColorSetting(TIniFile(iniFileName_), section_, QLatin1String(key),
+  dialog->setCurrentColor(ReadColorSetting(Ini(), section_, QLatin1String(key),
                                            QLatin1String(keys::overlay::ColorDefault)));
   if (dialog->exec() != QDialog::Accepted) return;
-  TIniFile ini(iniFileName_);
+  TIniFile ini = Ini();
   CheckWrite(ini.WriteString(section_, QLatin1String(key), ColorToText(dialog->selectedColor())), ini);
 }
 
@@ -174,13 +176,13 @@ void TOverlayTextOptions::TextColorClicked() { ChooseColor(ColorDialog1, keys::o
 void TOverlayTextOptions::BackgroundColorClicked() { ChooseColor(ColorDialog2, keys::overlay::BackgroundColor); }
 
 void TOverlayTextOptions::BackgroundBoxClicked(bool checked) {
-  TIniFile ini(iniFileName_);
+  TIniFile ini = Ini();
   CheckWrite(ini.WriteBool(section_, backgroundKey_, checked), ini);
   btnBackgroundColor->setEnabled(checked);
 }
 
 void TOverlayTextOptions::PositionClicked(int tag) {
-  TIniFile ini(iniFileName_);
+  TIniFile ini = Ini();
   CheckWrite(ini.WriteInteger(section_, QLatin1String(keys::overlay::Position), tag), ini);
 }
 
@@ -188,7 +190,7 @@ void TOverlayTextOptions::CheckWrite(bool written, const TIniFile& ini) {
   if (!written) QMessageBox::warning(this, QStringLiteral("Warning"), ini.LastError());
 }
 
-TfrmAddTextOptions::TfrmAddTextOptions(QString iniFileName, QWidget* parent)
+TfrmAddTextOptions::TfrmAddTextOptions(TSettingsFileName iniFileName, QWidget* parent)
     : TOverlayTextOptions({"frmAddTextOptions", "Add Text Options", "grpTextPosition", keys::overlay::TextSection,
                            keys::overlay::TextBackgroundOn},
                           std::move(iniFileName), parent) {}

@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
+
 class QCheckBox;
 class QColorDialog;
 class QFont;
@@ -17,6 +19,9 @@ namespace vexa {
 
 class TIniFile;
 class TPositionButtons;
+
+// Names the settings file at the moment it is read or written.
+using TSettingsFileName = std::function<QString()>;
 
 class TOverlayTextOptions : public QDialog {
   Q_OBJECT
@@ -44,7 +49,7 @@ class TOverlayTextOptions : public QDialog {
   const QString& Section() const { return section_; }
 
  protected:
-  TOverlayTextOptions(const TNames& names, QString iniFileName, QWidget* parent);
+  TOverlayTextOptions(const TNames& names, TSettingsFileName iniFileName, QWidget* parent);
 
   void showEvent(QShowEvent* event) override;
   // Position and background box from the file.
@@ -63,7 +68,9 @@ class TOverlayTextOptions : public QDialog {
   // Tells the user when the settings file could not be written.
   void CheckWrite(bool written, const TIniFile& ini);
 
-  QString iniFileName_;
+  TIniFile Ini() const;
+
+  TSettingsFileName iniFileName_;
   QString section_;
   QString backgroundKey_;
 };
@@ -72,7 +79,7 @@ class TfrmAddTextOptions : public TOverlayTextOptions {
   Q_OBJECT
 
  public:
-  explicit TfrmAddTextOptions(QString iniFileName, QWidget* parent = nullptr);
+  explicit TfrmAddTextOptions(TSettingsFileName iniFileName, QWidget* parent = nullptr);
 };
 
 // A QFont from the stored overlay font: "Default" and size 0 stand for the

@@ -4,7 +4,7 @@
 
 namespace vexa {
 
-TfrmAddTimestampOptions::TfrmAddTimestampOptions(QString iniFileName, QWidget* parent)
+TfrmAddTimestampOptions::TfrmAddTimestampOptions(TSettingsFileName iniFileName, QWidget* parent)
     : TOverlayTextOptions({"frmAddTimestampOptions", "Add Time Stamp Options", "grpTimestamptPosition",
                            keys::overlay::TimestampSection, keys::overlay::TimestampBackgroundOn},
                           std::move(iniFileName), parent) {}

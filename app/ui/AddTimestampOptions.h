@@ -10,7 +10,7 @@ class TfrmAddTimestampOptions : public TOverlayTextOptions {
   Q_OBJECT
 
  public:
-  explicit TfrmAddTimestampOptions(QString iniFileName, QWidget* parent = nullptr);
+  explicit TfrmAddTimestampOptions(TSettingsFileName iniFileName, QWidget* parent = nullptr);
 
  protected:
   void LoadFromSettings() override;

@@ -41,6 +41,9 @@ class OverlayOptionsTest : public ::testing::Test {
 
   QString IniPath() const { return dir_.filePath("vexascreenrecorder.ini"); }
   TIniFile Ini() const { return TIniFile(IniPath()); }
+  std::function<QString()> Settings() const {
+    return [this] { return IniPath(); };
+  }
   QString Read(const char* section, const char* key) const {
     return Ini().ReadString(QLatin1String(section), QLatin1String(key), QStringLiteral("<absent>"));
   }
@@ -56,7 +59,7 @@ class OverlayOptionsTest : public ::testing::Test {
 };
 
 TEST_F(OverlayOptionsTest, WithNothingSavedTheTopLeftIsDownAndTheFontHasAllFourStyles) {
-  TfrmAddTextOptions dialog(IniPath());
+  TfrmAddTextOptions dialog(Settings());
   Show(dialog);
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Add Text Options"));
   EXPECT_EQ(dialog.Positions->objectName(), QStringLiteral("grpTextPosition"));
@@ -83,7 +86,7 @@ TEST_F(OverlayOptionsTest, WithNothingSavedTheTopLeftIsDownAndTheFontHasAllFourS
 }
 
 TEST_F(OverlayOptionsTest, APlainFontWritesTheFourStyleKeysEmpty) {
-  TfrmAddTextOptions dialog(IniPath());
+  TfrmAddTextOptions dialog(Settings());
   Show(dialog);
   QFont plain = QApplication::font();
   plain.setPointSize(17);
@@ -121,7 +124,7 @@ TEST_F(OverlayOptionsTest, AStoredPositionOutsideOneToNineShowsNoButtonDownUntil
   for (const int stored : {0, 10}) {
     SCOPED_TRACE(stored);
     ASSERT_TRUE(Ini().WriteInteger(QStringLiteral("fontoptions"), QStringLiteral("position"), stored));
-    TfrmAddTextOptions dialog(IniPath());
+    TfrmAddTextOptions dialog(Settings());
     Show(dialog);
     EXPECT_EQ(dialog.Positions->Position(), 0);
     for (int tag = 1; tag <= 9; ++tag) EXPECT_FALSE(dialog.Positions->Button(tag)->isChecked()) << tag;
@@ -135,7 +138,7 @@ TEST_F(OverlayOptionsTest, AStoredPositionOutsideOneToNineShowsNoButtonDownUntil
 }
 
 TEST_F(OverlayOptionsTest, TheBackgroundBoxEnablesItsButtonAndUntickingKeepsTheColour) {
-  TfrmAddTextOptions dialog(IniPath());
+  TfrmAddTextOptions dialog(Settings());
   Show(dialog);
   QTest::mouseClick(dialog.chkBkColor, Qt::LeftButton);
   EXPECT_EQ(Read("fontoptions", "baddtextbkcolor"), QStringLiteral("1"));
@@ -157,7 +160,7 @@ TEST_F(OverlayOptionsTest, TheBackgroundBoxEnablesItsButtonAndUntickingKeepsTheC
 }
 
 TEST_F(OverlayOptionsTest, TextColoursAreStoredAsIdentifiersOrBgrNumbersAndCancelKeepsThem) {
-  TfrmAddTextOptions dialog(IniPath());
+  TfrmAddTextOptions dialog(Settings());
   Show(dialog);
   const struct {
     QColor chosen;
@@ -183,7 +186,7 @@ TEST_F(OverlayOptionsTest, TextColoursAreStoredAsIdentifiersOrBgrNumbersAndCance
 }
 
 TEST_F(OverlayOptionsTest, EachShowingReloadsFromTheFile) {
-  TfrmAddTimestampOptions dialog(IniPath());
+  TfrmAddTimestampOptions dialog(Settings());
   Show(dialog);
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Add Time Stamp Options"));
   EXPECT_EQ(dialog.Positions->objectName(), QStringLiteral("grpTimestamptPosition"));
@@ -209,7 +212,7 @@ TEST_F(OverlayOptionsTest, EachShowingReloadsFromTheFile) {
 }
 
 TEST_F(OverlayOptionsTest, TheImageDialogStoresItsPosition) {
-  TfrmAddImageOptions dialog(IniPath());
+  TfrmAddImageOptions dialog(Settings());
   Show(dialog);
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Add Watermark Options"));
   EXPECT_EQ(dialog.Positions->objectName(), QStringLiteral("grpImagePosition"));
@@ -226,9 +229,9 @@ TEST_F(OverlayOptionsTest, TheImageDialogStoresItsPosition) {
 
 TEST_F(OverlayOptionsTest, TheShippedGermanFileTranslatesTheDialogs) {
   const QString folder = QStringLiteral(VEXA_SOURCE_LANGUAGE_DIR);
-  TfrmAddTextOptions text(IniPath());
-  TfrmAddTimestampOptions timestamp(IniPath());
-  TfrmAddImageOptions image(IniPath());
+  TfrmAddTextOptions text(Settings());
+  TfrmAddTimestampOptions timestamp(Settings());
+  TfrmAddImageOptions image(Settings());
   for (QWidget* w : std::initializer_list<QWidget*>{&text, &timestamp, &image})
     ApplyLanguage(w, folder, QStringLiteral("German"));
   EXPECT_EQ(text.btnFontDialog->text(), QStringLiteral("Schrift"));
