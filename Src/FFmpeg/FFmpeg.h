@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "Base/Bitmap.h"
+#include "FFUtils/FormatConverter.h"
 #include "FFmpegOpt/FFmpegOpt.h"
 
 extern "C" {
@@ -35,21 +37,17 @@ extern "C" {
 struct AVFormatContext;
 struct AVFrame;
 struct AVCodecContext;
+struct AVBufferPool;
+struct AVBufferRef;
 
 namespace vexa {
 
 class TCustomFFmpeg;
 class TConvertThread;
-class TBitmap;  // the hook and preview bitmap (frame and audio hooks)
+class TPreviewer;
 
 // Priority of a worker thread; applied as a nice offset where permitted.
 enum TThreadPriority : int { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
-
-// Picture planes and line sizes as the frame hooks see them.
-struct TAVPicture {
-  uint8_t* Data[8] = {};
-  int LineSize[8] = {};
-};
 
 // Preview flags: bit 0 the preview window, bit 1 the preview bitmap.
 enum : int { pfPreviewWindow = 1, pfPreviewBitmap = 2 };
@@ -235,7 +233,38 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   TTaskProgressCallback Progress;
   TTaskTerminateCallback Terminate;
 
+  // --- hook layer (Hooks.cpp, VHook.cpp)
+  // Input-side video hook conversion, and output-side hook plus previews;
+  // both at HookBitsPixel.
+  TFormatConverter HookConverter;
+  TFormatConverter PreviewConverter;
+  // A module loaded by the vhook option.
+  struct TVHookModule {
+    void* Context = nullptr;
+    void* Configure = nullptr;
+    void* Process = nullptr;
+    void* Release = nullptr;
+  };
+  std::vector<TVHookModule> VHookModules;
   bool VHookActive = false;
+
+  // Converts the picture onto the converter's bitmap, runs the hook with it
+  // and writes the drawing back when the hook leaves Update set. Returns
+  // whether the bitmap shows exactly the picture. Clears ASlot when the hook
+  // asks to stop or a conversion fails.
+  bool RunVideoHook(TTaskVideoHookCallback& ASlot, TFormatConverter& AConverter, const TAVPicture& APicture,
+                    int APixFmt, int AWidth, int AHeight, int64_t APTS, int AFrameNumber);
+  // The vhook option: loads the module (once per process) and configures it.
+  // Failures end through AbortWithError "Failed to add video hook function: ".
+  int AddVHook(const std::string& AArg);
+  // Release of every module context, the hook buffers and the previewer.
+  void ReleaseHooks();
+  // The previewer while the window preview shows (shared with a preview step
+  // in progress).
+  std::shared_ptr<TPreviewer> CurrentPreviewer() const;
+
+  int OptVHook(TFileOptions* o, const std::string& opt, const std::string& arg) override;
+  int OptVideoHookBitsPixel(TFileOptions* o, const std::string& opt, const std::string& arg) override;
 
  protected:
   AVIOInterruptCB ReadInterruptCallback() override;
@@ -328,6 +357,31 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   std::list<TInputStream*> OpenDecoders_;
 
   int PreviewFlags_ = 0;
+  std::shared_ptr<TPreviewer> Previewer_;  // under PreviewLock
+
+  // A picture buffer of a hook step: a pool of buffers of one size, grown
+  // when a larger picture comes, never shrunk. The filter graph and the
+  // encoder may keep a frame's buffer; the pool hands out another meanwhile.
+  class THookBuffer {
+   public:
+    ~THookBuffer();
+    // A buffer of at least ASize bytes, or nullptr.
+    AVBufferRef* Get(size_t ASize);
+    void Free();
+
+   private:
+    AVBufferPool* Pool_ = nullptr;
+    size_t Size_ = 0;
+  };
+  THookBuffer InputHookBuffer_;
+  THookBuffer OutputHookBuffer_;
+  // Puts a copy of AFrame's picture (deinterlaced with ADeinterlace) into a
+  // buffer of ABuffer, laid out in APicture; nullptr after logging
+  // AMallocMessage (or the size message) when it cannot.
+  AVBufferRef* CopyToHookBuffer(THookBuffer& ABuffer, const AVFrame* AFrame, bool ADeinterlace,
+                                const char* AMallocMessage, TAVPicture& APicture);
+  // Makes the buffer's picture the frame's picture.
+  void ReplacePicture(AVFrame* AFrame, AVBufferRef* ABuffer, const TAVPicture& APicture);
   std::atomic<int64_t> StopRequestTime_{0};  // wall clock of the first stop request
 
   mutable std::mutex ThreadLock_;
