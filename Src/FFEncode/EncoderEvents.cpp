@@ -121,6 +121,9 @@ static void RunVideoHookEvent(TCustomEncoder* AOwner, const TVideoHookEvent& AHa
   AInfo.PTS = APTS;
   AInfo.Update = AUpdate;
   AInfo.StopHook = AStopHook;
+  // The handler owns the pixels for its whole call.
+  std::unique_lock<std::recursive_mutex> canvas;
+  if (ABitmap) canvas = std::unique_lock<std::recursive_mutex>(ABitmap->CanvasLock());
   AHandler(AOwner, &AInfo);
   AUpdate = AInfo.Update;
   AStopHook = AInfo.StopHook;

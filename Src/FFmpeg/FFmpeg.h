@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "Base/Bitmap.h"
+#include "FFUtils/FormatConverter.h"
 #include "FFmpegOpt/FFmpegOpt.h"
 
 extern "C" {
@@ -35,21 +37,17 @@ extern "C" {
 struct AVFormatContext;
 struct AVFrame;
 struct AVCodecContext;
+struct AVBufferPool;
+struct AVBufferRef;
 
 namespace vexa {
 
 class TCustomFFmpeg;
 class TConvertThread;
-class TBitmap;  // the hook and preview bitmap (frame and audio hooks)
+class TPreviewer;
 
 // Priority of a worker thread; applied as a nice offset where permitted.
 enum TThreadPriority : int { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
-
-// Picture planes and line sizes as the frame hooks see them.
-struct TAVPicture {
-  uint8_t* Data[8] = {};
-  int LineSize[8] = {};
-};
 
 // Preview flags: bit 0 the preview window, bit 1 the preview bitmap.
 enum : int { pfPreviewWindow = 1, pfPreviewBitmap = 2 };
@@ -235,7 +233,38 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   TTaskProgressCallback Progress;
   TTaskTerminateCallback Terminate;
 
+  // --- hook layer (Hooks.cpp, VHook.cpp)
+  // Input-side video hook conversion, and output-side hook plus previews;
+  // both at HookBitsPixel.
+  TFormatConverter HookConverter;
+  TFormatConverter PreviewConverter;
+  // A module loaded by the vhook option.
+  struct TVHookModule {
+    void* Context = nullptr;
+    void* Configure = nullptr;
+    void* Process = nullptr;
+    void* Release = nullptr;
+  };
+  std::vector<TVHookModule> VHookModules;
   bool VHookActive = false;
+
+  // Converts the picture onto the converter's bitmap, runs the hook with it
+  // and writes the drawing back when the hook leaves Update set. Returns
+  // whether the bitmap shows exactly the picture. Clears ASlot when the hook
+  // asks to stop or a conversion fails.
+  bool RunVideoHook(TTaskVideoHookCallback& ASlot, TFormatConverter& AConverter, const TAVPicture& APicture,
+                    int APixFmt, int AWidth, int AHeight, int64_t APTS, int AFrameNumber);
+  // The vhook option: loads the module (once per process) and configures it.
+  // Failures end through AbortWithError "Failed to add video hook function: ".
+  int AddVHook(const std::string& AArg);
+  // Release of every module context, the hook buffers and the previewer.
+  void ReleaseHooks();
+  // The previewer while the window preview shows (shared with a preview step
+  // in progress).
+  std::shared_ptr<TPreviewer> CurrentPreviewer() const;
+
+  int OptVHook(TFileOptions* o, const std::string& opt, const std::string& arg) override;
+  int OptVideoHookBitsPixel(TFileOptions* o, const std::string& opt, const std::string& arg) override;
 
  protected:
   AVIOInterruptCB ReadInterruptCallback() override;
@@ -257,6 +286,27 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   int InitBitstreamFilters(TOutputStream* AStream);
   void EndOfRunRelease();
   void SetActiveRange();
+
+  // The end of a run (LoopEnd.cpp).
+  // A fault that ends the run early but leaves its outputs finished (an
+  // input that failed, an output file system running full): logged at error
+  // level; the run writes its trailers and then fails with the first one.
+  void NoteRunFault(const std::string& AText);
+  // A stop (or an output-room stop) asks the live inputs to hand over what
+  // they hold; the loop then runs until they end or a deadline passes.
+  // False when no input has anything to hand over.
+  bool BeginDrain();
+  // The duplication loop ends early on a stop, not while the inputs drain.
+  bool StopNow() const { return StopRequested && !Draining_; }
+  // Every 100 ms: the room left for each output file (free space of its
+  // file system, the process's file-size limit) against what finishing it
+  // needs; too little stops the recording cleanly.
+  void CheckOutputRoom(int64_t ANow);
+  // Trailers of the outputs, checked; failures become a run fault.
+  void WriteTrailers(size_t AFileLimit);
+  // Flushes and closes the outputs' files, checked; a file left empty is
+  // deleted.
+  void CloseOutputFiles(size_t AFileLimit);
   void SwitchJoinSegment(int AFileIndex);
   void ReopenJoinEncoders();
   int DecodePacket(TInputStream* AStream, const AVPacket* APacket, bool& AGotOutput);
@@ -289,11 +339,49 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   TStdFilePtr VStatsFile_;
   int64_t TimerStart_ = 0;
 
+  std::string RunFault_;
+  bool Draining_ = false;
+  int64_t DrainDeadline_ = 0;
+  bool RoomStop_ = false;  // an output's file system is nearly full
+  int64_t NextRoomCheck_ = 0;
+  struct TRoomWatch {
+    int64_t Bytes = 0;    // written at the last check
+    int64_t Time = 0;     // of the last check
+    double Rate = 0;      // bytes per second, averaged over about a second
+  };
+  std::vector<TRoomWatch> RoomWatch_;
+  std::vector<bool> TrailerFailed_;
+
   // Open-codec lists: newest first.
   std::list<TOutputStream*> OpenEncoders_;
   std::list<TInputStream*> OpenDecoders_;
 
   int PreviewFlags_ = 0;
+  std::shared_ptr<TPreviewer> Previewer_;  // under PreviewLock
+
+  // A picture buffer of a hook step: a pool of buffers of one size, grown
+  // when a larger picture comes, never shrunk. The filter graph and the
+  // encoder may keep a frame's buffer; the pool hands out another meanwhile.
+  class THookBuffer {
+   public:
+    ~THookBuffer();
+    // A buffer of at least ASize bytes, or nullptr.
+    AVBufferRef* Get(size_t ASize);
+    void Free();
+
+   private:
+    AVBufferPool* Pool_ = nullptr;
+    size_t Size_ = 0;
+  };
+  THookBuffer InputHookBuffer_;
+  THookBuffer OutputHookBuffer_;
+  // Puts a copy of AFrame's picture (deinterlaced with ADeinterlace) into a
+  // buffer of ABuffer, laid out in APicture; nullptr after logging
+  // AMallocMessage (or the size message) when it cannot.
+  AVBufferRef* CopyToHookBuffer(THookBuffer& ABuffer, const AVFrame* AFrame, bool ADeinterlace,
+                                const char* AMallocMessage, TAVPicture& APicture);
+  // Makes the buffer's picture the frame's picture.
+  void ReplacePicture(AVFrame* AFrame, AVBufferRef* ABuffer, const TAVPicture& APicture);
   std::atomic<int64_t> StopRequestTime_{0};  // wall clock of the first stop request
 
   mutable std::mutex ThreadLock_;

@@ -38,58 +38,6 @@ std::string LayoutName(const AVChannelLayout& layout) {
 
 }  // namespace
 
-// --- hook dispatch points
-
-void TCustomFFmpeg::PreProcessVideoFrame(TInputStream* AStream, AVFrame* AFrame) {
-  AStream->HookFrameNumber++;
-  if (!FrameInputHook) return;
-  // The hook may change the picture in place: work on a private copy of the
-  // decoder's buffers.
-  if (av_frame_make_writable(AFrame) < 0) {
-    Log(this, llError, "memory malloc error in pre_process_video_frame().");
-    return;
-  }
-  TAVPicture picture;
-  for (int i = 0; i < 8; ++i) {
-    picture.Data[i] = AFrame->data[i];
-    picture.LineSize[i] = AFrame->linesize[i];
-  }
-  FrameInputHook(this, &picture, AStream->Pts, AFrame->height, AFrame->width, AStream->HookFrameNumber,
-                 AFrame->format);
-}
-
-bool TCustomFFmpeg::PostProcessVideoFrame(AVFrame* AFrame, AVCodecContext* /*AEncoder*/, int64_t APTS,
-                                          int AFrameNumber) {
-  if (!FrameOutputHook) return false;
-  // The filter graph's buffer stays untouched: the hook works on a copy.
-  if (av_frame_make_writable(AFrame) < 0) {
-    Log(this, llError, "hook buf malloc error.");
-    return false;
-  }
-  TAVPicture picture;
-  for (int i = 0; i < 8; ++i) {
-    picture.Data[i] = AFrame->data[i];
-    picture.LineSize[i] = AFrame->linesize[i];
-  }
-  FrameOutputHook(this, &picture, APTS, AFrame->height, AFrame->width, AFrameNumber, AFrame->format);
-  return false;
-}
-
-void TCustomFFmpeg::PreviewStep(AVFrame* /*AFrame*/, AVCodecContext* /*AEncoder*/, bool /*ABitmapReady*/,
-                                int64_t /*APTS*/, int /*AFrameNumber*/) {
-  // The preview window and the preview bitmap are drawn by the hook layer.
-}
-
-void TCustomFFmpeg::RunAudioHook(TTaskAudioHookCallback& ASlot, AVFrame* AFrame, int64_t APTS) {
-  if (!ASlot) return;
-  if (av_frame_make_writable(AFrame) < 0) return;
-  const int channels = AFrame->ch_layout.nb_channels;
-  const int size =
-      channels * AFrame->nb_samples * av_get_bytes_per_sample(static_cast<AVSampleFormat>(AFrame->format));
-  ASlot(this, AFrame->extended_data[0], APTS, size, AFrame->sample_rate, channels,
-        static_cast<AVSampleFormat>(AFrame->format));
-}
-
 // --- filter inputs
 
 void TCustomFFmpeg::SignalFilterEof(TInputStream* AStream) {

@@ -103,9 +103,7 @@ size_t TCustomFFmpeg::OpenDecoderCount() const {
 void TCustomFFmpeg::Cleanup() {
   FFLoader().CheckLibs(EncoderLibs);
   FreeEngineData();
-  // The hook layer's buffers, vhook modules and previewer are owned by their
-  // records and go with them.
-  LastPreviewTime = 0;
+  ReleaseHooks();
 }
 
 void TCustomFFmpeg::FreeEngineData() {

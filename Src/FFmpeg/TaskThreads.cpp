@@ -11,6 +11,7 @@
 #include "FFLoad/FFLoad.h"
 #include "FFLog/FFLog.h"
 #include "FFmpeg/FFmpeg.h"
+#include "Previewer/Previewer.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -163,6 +164,7 @@ TCustomFFmpeg::~TCustomFFmpeg() {
   ThreadOwner_.reset();
   try {
     FreeEngineData();
+    ReleaseHooks();
   } catch (...) {
   }
 }
@@ -327,11 +329,17 @@ void TCustomFFmpeg::NotifyTerminate() {
 }
 
 void TCustomFFmpeg::SetPreviewFlags(int AFlags) {
-  std::lock_guard<std::mutex> guard(PreviewLock());
-  // The preview window itself comes with the previewer; clearing the window
-  // bit is where it is released.
-  PreviewFlags_ = AFlags & (pfPreviewWindow | pfPreviewBitmap);
-  PreviewFlagsChanged = true;
+  std::shared_ptr<TPreviewer> released;
+  {
+    std::lock_guard<std::mutex> guard(PreviewLock());
+    AFlags &= pfPreviewWindow | pfPreviewBitmap;
+    if (AFlags != PreviewFlags_ && (PreviewFlags_ & pfPreviewWindow) && !(AFlags & pfPreviewWindow))
+      released = std::move(Previewer_);
+    PreviewFlags_ = AFlags;
+    PreviewFlagsChanged = true;
+  }
+  // The window goes on the main thread; never while PreviewLock is held.
+  released.reset();
 }
 
 int TCustomFFmpeg::GetPreviewFlags() const {
@@ -340,12 +348,23 @@ int TCustomFFmpeg::GetPreviewFlags() const {
 }
 
 void TCustomFFmpeg::ChangePreviewFlag(int ABit, bool AOn) {
-  std::lock_guard<std::mutex> guard(PreviewLock());
-  const int flags = AOn ? (PreviewFlags_ | ABit) : (PreviewFlags_ & ~ABit);
-  PreviewFlags_ = flags & (pfPreviewWindow | pfPreviewBitmap);
-  PreviewFlagsChanged = true;
+  int flags;
+  {
+    std::lock_guard<std::mutex> guard(PreviewLock());
+    flags = AOn ? (PreviewFlags_ | ABit) : (PreviewFlags_ & ~ABit);
+  }
+  SetPreviewFlags(flags);
 }
 
-void TCustomFFmpeg::SetHookBitsPixel(int ABits) { HookBitsPixel = ABits; }
+void TCustomFFmpeg::SetHookBitsPixel(int ABits) {
+  HookConverter.SetBitsPixel(ABits);
+  PreviewConverter.SetBitsPixel(ABits);
+  HookBitsPixel = ABits;
+}
+
+std::shared_ptr<TPreviewer> TCustomFFmpeg::CurrentPreviewer() const {
+  std::lock_guard<std::mutex> guard(PreviewLock());
+  return Previewer_;
+}
 
 }  // namespace vexa

@@ -77,9 +77,19 @@ bool TCaptureContext::Paused() const {
   return PauseFlag && __atomic_load_n(PauseFlag, __ATOMIC_RELAXED) != 0;
 }
 
-void TCaptureContext::Fail(int errorCode) {
-  ErrorCode.store(errorCode);
+void TCaptureContext::Fail(int errorCode, const std::string& why) {
+  {
+    std::lock_guard<std::mutex> guard(FailureLock_);
+    int none = 0;
+    if (ErrorCode.compare_exchange_strong(none, errorCode)) FailureText_ = why;
+  }
   Stopped.store(true);
+  Queue.Signal();
+}
+
+std::string TCaptureContext::FailureText() const {
+  std::lock_guard<std::mutex> guard(FailureLock_);
+  return FailureText_;
 }
 
 AVBufferRef* TCaptureContext::TakeFrameBuffer() {

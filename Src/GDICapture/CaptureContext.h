@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 extern "C" {
@@ -99,8 +100,11 @@ class TCaptureContext {
   // Paused when a pause address is set and the integer there is not 0.
   bool Paused() const;
 
-  // Marks a producer's fatal failure: stopped, with the error code.
-  void Fail(int errorCode);
+  // Marks a producer's fatal failure: stopped, with the error code and what
+  // happened in words. The first failure's code and text are kept. Wakes a
+  // waiting reader; the caller must not hold the queue lock.
+  void Fail(int errorCode, const std::string& why = std::string());
+  std::string FailureText() const;
 
   // A payload buffer for one video packet (FrameBytes and the zeroed padding
   // the decoders may read), from a pool: a buffer comes back when the last
@@ -114,6 +118,9 @@ class TCaptureContext {
   std::atomic<int64_t> StartTime{0};  // av_gettime of the first frame; 0 = not yet
   std::atomic<bool> Stopped{false};
   std::atomic<int> ErrorCode{0};
+  // The producers have ended and handed over what they held (a stop or a
+  // fatal failure); the reader drains the queue, then ends.
+  std::atomic<bool> ProducersFinished{false};
   const int32_t* PauseFlag = nullptr;
   TPacketQueue Queue;
 
@@ -147,6 +154,10 @@ class TCaptureContext {
   AVCodecID AudioCodec = AV_CODEC_ID_PCM_S16LE;
   int WaveBufSize = 0;
   std::unique_ptr<TWaveInput> Wave;
+
+ private:
+  mutable std::mutex FailureLock_;
+  std::string FailureText_;
 };
 
 // Joins a thread of the input that clears `running` as it ends. On the main
