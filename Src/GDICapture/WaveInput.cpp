@@ -278,6 +278,7 @@ void TWaveInput::Close() {
 }
 
 void TWaveInput::OnStreamState(pa_stream* s, void* self) {
+  const TLogWithoutWaiting neverWait;  // the sound thread keeps its pace
   auto* w = static_cast<TWaveInput*>(self);
   const pa_stream_state_t st = pa_stream_get_state(s);
   if (w->C_.Stopped.load()) return;
@@ -295,7 +296,10 @@ void TWaveInput::OnStreamState(pa_stream* s, void* self) {
   }
 }
 
-void TWaveInput::OnStreamRead(pa_stream*, size_t, void* self) { static_cast<TWaveInput*>(self)->ReadAvailable(); }
+void TWaveInput::OnStreamRead(pa_stream*, size_t, void* self) {
+  const TLogWithoutWaiting neverWait;  // the sound thread keeps its pace
+  static_cast<TWaveInput*>(self)->ReadAvailable();
+}
 
 void TWaveInput::ReadAvailable() {
   pa_stream* s = Stream_.get();
