@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -229,9 +230,10 @@ TSkewedSource::TSkewedSource(double skew, int rate) : Skew_(skew), Rate_(rate) {
                                        Fifo_ + " format=s16le rate=" + std::to_string(rate) + " channels=2 2>/dev/null");
   if (index.empty() || index.find_first_not_of("0123456789") != std::string::npos) return;
   Module_ = std::atoi(index.c_str());
+  // Non-blocking: the source reads only while it records, and the feeder
+  // must be able to stop whatever it does.
   Fd_ = open(Fifo_.c_str(), O_WRONLY | O_NONBLOCK);
   if (Fd_ < 0) return;
-  fcntl(Fd_, F_SETFL, 0);  // blocking writes from here on
   Ok_ = true;
   Epoch_ = av_gettime();
   Thread_ = std::thread([this] { Run(); });
@@ -295,6 +297,10 @@ void TSkewedSource::Run() {
     size_t left = pcm.size() * sizeof(int16_t);
     while (left > 0 && !Quit_.load()) {
       const ssize_t n = write(Fd_, p, left);
+      if (n < 0 && errno == EAGAIN) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        continue;
+      }
       if (n <= 0) return;
       p += n;
       left -= static_cast<size_t>(n);
