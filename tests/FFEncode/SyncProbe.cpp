@@ -109,8 +109,14 @@ class TSoundFinder {
     const double amplitude = 2 * std::hypot(I_, Q_) / Count_;
     // Only windows of the tone alone: no beep in them, no silence.
     const bool clean = amplitude > 0.02 && rms < 1.2 * amplitude / std::sqrt(2.0);
-    if (amplitude > 0.02) ToneSeen_ = true;
-    else if (ToneSeen_) ++marks.ToneGaps;
+    // A gap counts once the tone is back (the end of the file may be padded).
+    if (amplitude > 0.02) {
+      if (ToneSeen_) marks.ToneGaps += Missing_;
+      ToneSeen_ = true;
+      Missing_ = 0;
+    } else if (ToneSeen_) {
+      ++Missing_;
+    }
     const double phase = std::atan2(Q_, I_);
     if (clean && Valid_ >= 1) {
       const double advance = std::remainder(phase - Phase_, 2 * M_PI);
@@ -131,6 +137,7 @@ class TSoundFinder {
   int Count_ = 0;
   int Valid_ = 0;
   bool ToneSeen_ = false;
+  int Missing_ = 0;
   double Phase_ = 0, Advance_ = 0;
 };
 
