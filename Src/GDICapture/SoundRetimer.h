@@ -27,7 +27,7 @@ class TSoundRetimer {
  public:
   static constexpr double kTauUs = 3e6;
   static constexpr double kMaxCorrection = 0.005;
-  static constexpr double kHardStepUs = 100000;
+  static constexpr double kHardStepUs = 30000;
 
   TSoundRetimer(int sampleRate, int channels, int bitsPerSample);
 

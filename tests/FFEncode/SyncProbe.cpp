@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -108,8 +109,14 @@ class TSoundFinder {
     const double amplitude = 2 * std::hypot(I_, Q_) / Count_;
     // Only windows of the tone alone: no beep in them, no silence.
     const bool clean = amplitude > 0.02 && rms < 1.2 * amplitude / std::sqrt(2.0);
-    if (amplitude > 0.02) ToneSeen_ = true;
-    else if (ToneSeen_) ++marks.ToneGaps;
+    // A gap counts once the tone is back (the end of the file may be padded).
+    if (amplitude > 0.02) {
+      if (ToneSeen_) marks.ToneGaps += Missing_;
+      ToneSeen_ = true;
+      Missing_ = 0;
+    } else if (ToneSeen_) {
+      ++Missing_;
+    }
     const double phase = std::atan2(Q_, I_);
     if (clean && Valid_ >= 1) {
       const double advance = std::remainder(phase - Phase_, 2 * M_PI);
@@ -130,6 +137,7 @@ class TSoundFinder {
   int Count_ = 0;
   int Valid_ = 0;
   bool ToneSeen_ = false;
+  int Missing_ = 0;
   double Phase_ = 0, Advance_ = 0;
 };
 
@@ -229,9 +237,10 @@ TSkewedSource::TSkewedSource(double skew, int rate) : Skew_(skew), Rate_(rate) {
                                        Fifo_ + " format=s16le rate=" + std::to_string(rate) + " channels=2 2>/dev/null");
   if (index.empty() || index.find_first_not_of("0123456789") != std::string::npos) return;
   Module_ = std::atoi(index.c_str());
+  // Non-blocking: the source reads only while it records, and the feeder
+  // must be able to stop whatever it does.
   Fd_ = open(Fifo_.c_str(), O_WRONLY | O_NONBLOCK);
   if (Fd_ < 0) return;
-  fcntl(Fd_, F_SETFL, 0);  // blocking writes from here on
   Ok_ = true;
   Epoch_ = av_gettime();
   Thread_ = std::thread([this] { Run(); });
@@ -295,6 +304,10 @@ void TSkewedSource::Run() {
     size_t left = pcm.size() * sizeof(int16_t);
     while (left > 0 && !Quit_.load()) {
       const ssize_t n = write(Fd_, p, left);
+      if (n < 0 && errno == EAGAIN) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        continue;
+      }
       if (n <= 0) return;
       p += n;
       left -= static_cast<size_t>(n);

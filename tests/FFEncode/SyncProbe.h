@@ -53,7 +53,8 @@ struct TSyncMarks {
   std::vector<double> Beeps;
   // Largest jump of the tone's phase between neighbouring 20 ms windows
   // while a steady tone plays (radians); -1 when there was none. Windows
-  // without the tone after it began (sound left out or filled with silence).
+  // without the tone between windows with it (sound left out or filled with
+  // silence).
   double WorstPhaseJump = -1;
   int ToneGaps = 0;
 };
