@@ -45,12 +45,12 @@ void TBitmap::SetFormat(TBitmapFormat AFormat) {
   SetSize(width, height);
 }
 
-void TBitmap::SetSize(int AWidth, int AHeight) {
-  if (AWidth < 0) AWidth = 0;
-  if (AHeight < 0) AHeight = 0;
-  if (AWidth == Width_ && AHeight == Height_) return;
-  const int rowBytes = RowBytesFor(Format_, AWidth);
-  const size_t size = static_cast<size_t>(rowBytes) * static_cast<size_t>(AHeight);
+void TBitmap::UsePixels(uint8_t* APixels) {
+  External_ = APixels;
+  if (!APixels) Reserve(SizeInBytes());
+}
+
+void TBitmap::Reserve(size_t size) {
   if (size > Capacity_) {
     const size_t rounded = (size + kAlignment - 1) / kAlignment * kAlignment;
     void* memory = std::aligned_alloc(kAlignment, rounded);
@@ -58,6 +58,14 @@ void TBitmap::SetSize(int AWidth, int AHeight) {
     Pixels_.reset(static_cast<uint8_t*>(memory));
     Capacity_ = rounded;
   }
+}
+
+void TBitmap::SetSize(int AWidth, int AHeight) {
+  if (AWidth < 0) AWidth = 0;
+  if (AHeight < 0) AHeight = 0;
+  if (AWidth == Width_ && AHeight == Height_) return;
+  const int rowBytes = RowBytesFor(Format_, AWidth);
+  if (!External_) Reserve(static_cast<size_t>(rowBytes) * static_cast<size_t>(AHeight));
   Width_ = AWidth;
   Height_ = AHeight;
   RowBytes_ = rowBytes;

@@ -4,8 +4,9 @@
 // five layouts of TBitmapFormat, rows of RowBytes() bytes each (a multiple of
 // four), stored top-down: ScanLine(0) is the top row and every next row
 // follows RowBytes() further on in memory. Bits() is the first byte of the top
-// row; the buffer is 64-byte aligned. The hook converter owns the bitmap and
-// sizes it for every frame; hook handlers draw on it and never resize it.
+// row. The hook converter owns the bitmap and sizes it for every frame; hook
+// handlers draw on it and never resize it. Bits() may differ from one hook
+// call to the next: take it (and wrap it) anew in every call.
 //
 // Pixel layouts (byte order in memory; multi-byte pixels are little-endian):
 //
@@ -75,8 +76,8 @@ class TBitmap {
   bool Empty() const { return Width_ == 0 || Height_ == 0; }
 
   // The first byte of the top row (nullptr for an empty bitmap).
-  uint8_t* Bits() { return Empty() ? nullptr : Pixels_.get(); }
-  const uint8_t* Bits() const { return Empty() ? nullptr : Pixels_.get(); }
+  uint8_t* Bits() { return Empty() ? nullptr : (External_ ? External_ : Pixels_.get()); }
+  const uint8_t* Bits() const { return Empty() ? nullptr : (External_ ? External_ : Pixels_.get()); }
   // Row `ARow` from the top, 0 <= ARow < Height().
   uint8_t* ScanLine(int ARow) { return Bits() + static_cast<ptrdiff_t>(ARow) * RowBytes_; }
   const uint8_t* ScanLine(int ARow) const { return Bits() + static_cast<ptrdiff_t>(ARow) * RowBytes_; }
@@ -95,6 +96,11 @@ class TBitmap {
   // kept when the bitmap shrinks; the pixels are undefined afterwards unless
   // the size and format are unchanged. Negative sizes count as 0.
   void SetSize(int AWidth, int AHeight);
+  // Lets the rows lie in `APixels` (at least RowBytes() x Height() bytes for
+  // every size set meanwhile; the caller keeps that memory alive) until
+  // called with nullptr, which returns to the bitmap's own memory (pixels
+  // undefined).
+  void UsePixels(uint8_t* APixels);
   // Row length of a bitmap of `AWidth` pixels in `AFormat`.
   static int RowBytesFor(TBitmapFormat AFormat, int AWidth);
 
@@ -102,6 +108,7 @@ class TBitmap {
   struct TFree {
     void operator()(uint8_t* p) const;
   };
+  void Reserve(size_t ASize);  // own memory of at least ASize bytes
 
   int Width_ = 0;
   int Height_ = 0;
@@ -109,6 +116,7 @@ class TBitmap {
   TBitmapFormat Format_ = TBitmapFormat::bf32bit;
   std::unique_ptr<uint8_t, TFree> Pixels_;
   size_t Capacity_ = 0;
+  uint8_t* External_ = nullptr;
   mutable std::recursive_mutex Canvas_;
 };
 

@@ -78,9 +78,7 @@ bool TFormatConverter::FrameToBitmap(const TAVPicture& APicture, int APixFmt, bo
                                      int AWidth) {
   std::lock_guard<std::recursive_mutex> canvas(Bitmap_.CanvasLock());
   Bitmap_.SetSize(AWidth, AHeight);
-  const bool convert = !SameLayout(APixFmt) || (AWidth & 1) || (AHeight & 1) ||
-                       Bitmap_.RowBytes() != APicture.LineSize[0];
-  if (convert) {
+  if (NeedsConversion(APicture, APixFmt, AHeight, AWidth)) {
     const int size = av_image_get_buffer_size(MediaPixFmt_, AWidth, AHeight, 1);
     if (size < 0) {
       Current_ = nullptr;
@@ -125,6 +123,16 @@ bool TFormatConverter::FrameToBitmap(const TAVPicture& APicture, int APixFmt, bo
   return true;
 }
 
+bool TFormatConverter::NeedsConversion(const TAVPicture& APicture, int APixFmt, int AHeight, int AWidth) const {
+  return !SameLayout(APixFmt) || (AWidth & 1) || (AHeight & 1) ||
+         TBitmap::RowBytesFor(Bitmap_.Format(), AWidth) != APicture.LineSize[0];
+}
+
+void TFormatConverter::SetBitmapPixels(uint8_t* APixels) {
+  std::lock_guard<std::recursive_mutex> canvas(Bitmap_.CanvasLock());
+  Bitmap_.UsePixels(APixels);
+}
+
 void TFormatConverter::RequireCurrent(const char* AOperation) const {
   if (!Current_) throw FFmpegException(std::string(AOperation) + " without a current picture");
 }
@@ -148,6 +156,7 @@ void TFormatConverter::CopyFromBitmap(const TAVPicture& ADest) {
   std::lock_guard<std::recursive_mutex> canvas(Bitmap_.CanvasLock());
   const int rows = std::min(CurrentHeight_, Bitmap_.Height());
   const size_t bytes = static_cast<size_t>(std::min(ADest.LineSize[0], Bitmap_.RowBytes()));
+  if (ADest.Data[0] == Bitmap_.Bits() && ADest.LineSize[0] == Bitmap_.RowBytes()) return;  // the rows are there
   for (int y = 0; y < rows; ++y)
     memcpy(ADest.Data[0] + static_cast<ptrdiff_t>(y) * ADest.LineSize[0], Bitmap_.ScanLine(y), bytes);
 }

@@ -67,6 +67,11 @@ class TFormatConverter {
   bool SameLayout(int APixFmt) const;
 
   TBitmap& Bitmap() { return Bitmap_; }
+  // Whether FrameToBitmap must convert a picture of that format and size.
+  bool NeedsConversion(const TAVPicture& APicture, int APixFmt, int AHeight, int AWidth) const;
+  // Lets the bitmap's rows lie in a picture of the caller's (TBitmap::UsePixels),
+  // so that a drawing is in that picture without a copy; nullptr ends it.
+  void SetBitmapPixels(uint8_t* APixels);
   const TBitmapDescription& Description() const { return Description_; }
 
   // Sizes the bitmap and makes the picture its current picture, converting

@@ -385,8 +385,9 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   AVBufferRef* CopyToHookBuffer(THookBuffer& ABuffer, const AVFrame* AFrame, bool ADeinterlace,
                                 const char* AMallocMessage, TAVPicture& APicture);
   // The same without copying: a buffer laid out for AFrame's picture.
+  // AAlign: row alignment in bytes (1: rows of exactly the pixels).
   AVBufferRef* NewHookPicture(THookBuffer& ABuffer, const AVFrame* AFrame, const char* AMallocMessage,
-                              TAVPicture& APicture);
+                              TAVPicture& APicture, int AAlign = 1);
   // Makes the buffer's picture the frame's picture.
   void ReplacePicture(AVFrame* AFrame, AVBufferRef* ABuffer, const TAVPicture& APicture);
   std::atomic<int64_t> StopRequestTime_{0};  // wall clock of the first stop request

@@ -100,9 +100,9 @@ AVBufferRef* TCustomFFmpeg::THookBuffer::Get(size_t ASize) {
 }
 
 AVBufferRef* TCustomFFmpeg::NewHookPicture(THookBuffer& ABuffer, const AVFrame* AFrame, const char* AMallocMessage,
-                                           TAVPicture& APicture) {
+                                           TAVPicture& APicture, int AAlign) {
   const AVPixelFormat format = static_cast<AVPixelFormat>(AFrame->format);
-  const int size = av_image_get_buffer_size(format, AFrame->width, AFrame->height, 1);
+  const int size = av_image_get_buffer_size(format, AFrame->width, AFrame->height, AAlign);
   if (size < 0) {
     Log(this, llError, "avpicture_get_size() returns error.");
     return nullptr;
@@ -113,7 +113,8 @@ AVBufferRef* TCustomFFmpeg::NewHookPicture(THookBuffer& ABuffer, const AVFrame* 
     return nullptr;
   }
   APicture = TAVPicture{};
-  av_image_fill_arrays(APicture.Data, APicture.LineSize, buffer->data, format, AFrame->width, AFrame->height, 1);
+  av_image_fill_arrays(APicture.Data, APicture.LineSize, buffer->data, format, AFrame->width, AFrame->height,
+                       AAlign);
   return buffer;
 }
 
@@ -190,6 +191,30 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStream* AStream, AVFrame* AFrame)
   const int64_t pts = AStream->Pts;
   if (!DoDeinterlace && !FrameInputHook && !VideoInputHook && !VHookActive) return;
 
+  if (VideoInputHook && !FrameInputHook && !DoDeinterlace &&
+      !HookConverter.NeedsConversion(PictureOf(AFrame), AFrame->format, AFrame->height, AFrame->width)) {
+    // The bitmap's rows lie in a pooled picture of the task's own (bitmap
+    // rows are whole 32-bit words): the decoder's rows are copied in once,
+    // and a drawing to keep needs no copy back: that picture replaces the
+    // frame's. The decoder's buffers are never changed.
+    TAVPicture own;
+    AVBufferRef* buffer =
+        NewHookPicture(InputHookBuffer_, AFrame, "memory malloc error in pre_process_video_frame().", own, 4);
+    if (!buffer) return;
+    bool keep = false;
+    HookConverter.SetBitmapPixels(own.Data[0]);
+    RunVideoHook(VideoInputHook, HookConverter, PictureOf(AFrame), AFrame->format, AFrame->width, AFrame->height,
+                 pts, AStream->HookFrameNumber, [&]() -> const TAVPicture* {
+                   keep = true;
+                   return &own;
+                 });
+    HookConverter.SetBitmapPixels(nullptr);
+    if (keep)
+      ReplacePicture(AFrame, buffer, own);
+    else
+      av_buffer_unref(&buffer);
+    return;
+  }
   if (VideoInputHook && !FrameInputHook && !DoDeinterlace) {
     // The bitmap is filled from the decoder's picture; only a drawing to
     // write back needs a picture of the task's own, which then replaces the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 #include "Base/Bitmap.h"
 
@@ -70,6 +71,26 @@ TEST(BitmapTest, CanvasLockIsRecursiveAndExcludesOtherThreads) {
   std::thread other([&] { otherGotIt = bitmap.CanvasLock().try_lock(); });
   other.join();
   EXPECT_FALSE(otherGotIt);
+}
+
+}  // namespace
+}  // namespace vexa
+
+namespace vexa {
+namespace {
+
+TEST(BitmapTest, RowsCanLieInMemoryOfTheOwner) {
+  TBitmap bitmap;
+  bitmap.SetSize(8, 2);
+  uint8_t* own = bitmap.Bits();
+  std::vector<uint8_t> outside(8 * 4 * 2, 0);
+  bitmap.UsePixels(outside.data());
+  EXPECT_EQ(bitmap.Bits(), outside.data());
+  bitmap.ScanLine(1)[0] = 7;
+  EXPECT_EQ(outside[32], 7);
+  bitmap.UsePixels(nullptr);
+  EXPECT_EQ(bitmap.Bits(), own);
+  EXPECT_EQ(bitmap.RowBytes(), 32);
 }
 
 }  // namespace
