@@ -213,7 +213,6 @@ TEST_F(RecordingControllerTest, TextOverlayLandsAtEachPosition) {
         if (Near(Rgb(frame, x, y), 0xFF0000, 10)) red |= QRect(x, y, 1, 1);
     EXPECT_EQ(red.topLeft(), place);
     EXPECT_EQ(red.bottomRight(), place + QPoint(size.width() - 1, size.height() - 1));
-    if (p == 5) frame.save(Dir.path() + "/../vexa-overlay-p5.png");
     QFile::remove(file);
   }
 }
@@ -234,7 +233,6 @@ TEST_F(RecordingControllerTest, OverlaysWithoutBackgroundTimestampAndDefaultFont
   ASSERT_EQ(video.Images.size(), 2u);
   const QImage& first = video.Images[0];
   const QImage& later = video.Images[1];
-  first.save(Dir.path() + "/../vexa-overlay-default.png");
 
   const QFontMetrics metrics(MakeOverlayFont(TOverlayFontSpec()));
   const int tw = metrics.horizontalAdvance(QStringLiteral("MMMMMMMM"));

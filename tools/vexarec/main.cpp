@@ -323,6 +323,12 @@ int main(int argc, char** argv) {
     }
   }
   vexa::TIniFile recording(iniFileName);
+  // The window's start-up shows the region fields and stores what they show,
+  // so the output size follows the region on a fresh settings file too.
+  for (const vexa::TSettingKey* key : {&vexa::keys::Left, &vexa::keys::Top, &vexa::keys::Width, &vexa::keys::Height}) {
+    if (!recording.ValueExists(QLatin1String(key->Section), QLatin1String(key->Name)))
+      vexa::WriteSetting(recording, *key, vexa::ReadSetting(recording, *key));
+  }
   if (!ApplyOverrides(recording, args)) {
     PrintError(QStringLiteral("cannot write the settings file: ") + recording.LastError());
     return 1;
