@@ -1,22 +1,31 @@
 #!/usr/bin/env bash
-# The main job: a screen recording with sound, through the engine's vexaenc.
+# The main job: a screen recording with sound, through vexarec with the
+# recorder's settings.
 #
-#   scripts/record.sh [SECONDS] [OUTPUT-FILE]
+#   scripts/record.sh [SECONDS] [OUTPUT-FOLDER]
 #
-# On a desktop (DISPLAY set) it records an 800x600 rectangle at 10,10 of the
-# real screen with the default sound source (without sound when there is no
-# sound server). Without one it starts a private virtual display and sound
-# server, shows a moving picture with a tone (vexademo) and records that.
-# Prints where the file is and what it holds. Ctrl+C ends the recording early
-# and still leaves a finished file.
+# Records SECONDS (default 5) with the settings of the recorder (region,
+# format, frame rate, quality, sound, overlays, watermark: the settings file
+# the window uses, build/release/app/vexascreenrecorder.ini; its defaults when
+# there is none) into OUTPUT-FOLDER (default: the output folder of the
+# settings), the file named as the window names it. The recording's length is
+# a one-off: the settings file keeps its own.
+#
+# On a desktop (DISPLAY set) it records the real screen and the default sound
+# source (without sound when there is no sound server). Without one it starts
+# a private virtual display and sound server, shows a moving picture with a
+# tone (vexademo) and records that into out/ unless told otherwise. Prints
+# where the file is and what it holds. Ctrl+C ends the recording early and
+# still leaves a finished file.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-5}
-output=${2:-$root/out/VexaScreenRecorder-800-600_(new).mp4}
-case "$output" in /*) ;; *) output="$PWD/$output" ;; esac
+folder=${2:-}
+if [ -n "$folder" ]; then case "$folder" in /*) ;; *) folder="$PWD/$folder" ;; esac; fi
 build="$root/build/release"
 bin="$build/tools"
+settings="$build/app/vexascreenrecorder.ini"
 
 # Runs a set-up step with its output in a log; shows the log only on failure.
 quiet() {
@@ -33,24 +42,24 @@ quiet() {
 }
 
 if [ -z "${VEXA_RECORD_INNER:-}" ]; then
-  if ! [[ "$seconds" =~ ^[0-9]+([.][0-9]+)?$ ]]; then
-    echo "usage: $0 [SECONDS] [OUTPUT-FILE]" >&2
+  if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
+    echo "usage: $0 [SECONDS] [OUTPUT-FOLDER]   (SECONDS: a whole number, at least 1)" >&2
     exit 2
   fi
-  echo "record: building vexaenc and vexademo (build/release)"
+  echo "record: building vexarec and vexademo (build/release)"
   quiet "installing the packages" bash "$root/scripts/setup-deps.sh"
   quiet "configuring" cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  quiet "building" cmake --build "$build" --target vexaenc vexademo -j "$(nproc 2>/dev/null || echo 2)"
-  mkdir -p "$(dirname "$output")"
+  quiet "building" cmake --build "$build" --target vexarec vexademo -j "$(nproc 2>/dev/null || echo 2)"
   if [ -z "${DISPLAY:-}" ]; then
     echo "record: no desktop here; starting a virtual display and sound server with a demo picture and tone"
-    exec env VEXA_RECORD_INNER=demo "$root/scripts/test-env.sh" "$0" "$seconds" "$output"
+    exec env VEXA_RECORD_INNER=demo "$root/scripts/test-env.sh" "$0" "$seconds" "${folder:-$root/out}"
   fi
   export VEXA_RECORD_INNER=desktop
 fi
 
 demo_pid=""
 if [ "$VEXA_RECORD_INNER" = demo ]; then
+  # The demo covers the recorder's default region (10,10 800x600).
   "$bin/vexademo" --x 0 --y 0 --width 840 --height 640 &
   demo_pid=$!
   sleep 1
@@ -64,44 +73,27 @@ stop_demo() {
 }
 trap stop_demo EXIT
 
-threads=$(nproc 2>/dev/null || echo 1)
-threads_part=""
-[ "$threads" -gt 1 ] && threads_part="  -threads $threads"
-flags=" -capture_flags +showframe+client+cursor "
-sound=" -ar 44100 -ac 2 -sample_fmt s16 "
-output_line=" -c:v mpeg4 -c:a aac -s 800x600 -ac 2  -b:a 128k -ar 44100 -sn -b:v 768k -qscale 6 ${threads_part}   -async 1 -vsync 1 "
-
-log=$(mktemp /tmp/vexa-record-log.XXXXXX)
-# record DEVICE INPUT-LINE: records $seconds seconds; returns vexaenc's status
-# (timeout's 124 when it stopped the recording, the normal end).
-record() {
-  local status=0
-  rm -f "$output"
-  timeout -s INT -k 20 "$seconds" "$bin/vexaenc" --loglevel warning --quiet-progress \
-    "$1" "$2" "$output" "$output_line" >"$log" 2>&1 || status=$?
-  [ "$status" -eq 124 ] && status=0
-  return "$status"
-}
+args=(--length "$seconds" --no-sound-answer yes --loglevel info)
+[ -d "$(dirname "$settings")" ] && args+=(--settings "$settings")
+[ -n "$folder" ] && args+=(--output-dir "$folder")
 
 where="the screen"
 [ "$VEXA_RECORD_INNER" = demo ] && where="the virtual screen (vexademo)"
-echo "record: recording $seconds s of $where with sound (800x600 at 10,10, 15 fps)"
+echo "record: recording $seconds s of $where with the recorder's settings"
+log=$(mktemp /tmp/vexa-record-log.XXXXXX)
 status=0
-record "video=0:audio=-1" " -f gdicapture  -capture_offset 10,10${flags} -s 800x600 -r 15${sound}" || status=$?
-if [ "$status" -ne 0 ] && grep -q "No wave audio recording devices found" "$log"; then
-  echo "record: no sound source; recording without sound"
-  status=0
-  record "video=0" " -f gdicapture  -capture_offset 10,10${flags} -s 800x600 -r 15 " || status=$?
-fi
+"$bin/vexarec" "${args[@]}" 2>"$log" | tee "$log.out" || status=$?
 stop_demo
-if [ "$status" -ne 0 ] || [ ! -s "$output" ]; then
-  echo "record: the recording failed (vexaenc status $status):" >&2
-  tail -n 20 "$log" >&2
-  rm -f "$log"
+grep -E "^vexarec: (warning|recording)" "$log" || true
+output=$(sed -n 's/^vexarec: saved \(.*\) ([0-9]* bytes)$/\1/p' "$log.out" | tail -n 1)
+if [ "$status" -ne 0 ] || [ -z "$output" ] || [ ! -s "$output" ]; then
+  echo "record: the recording failed (vexarec status $status):" >&2
+  grep -v "^\[Info\]" "$log" | tail -n 20 >&2
+  rm -f "$log" "$log.out"
   exit 1
 fi
 lost=$(grep -c "We lost" "$log" || true)
-rm -f "$log"
+rm -f "$log" "$log.out"
 
 echo "record: the recording is $output"
 if command -v mediainfo >/dev/null 2>&1; then

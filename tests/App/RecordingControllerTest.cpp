@@ -33,6 +33,11 @@ class RecordingControllerTest : public testing::Test {
     ASSERT_TRUE(QDir().mkpath(Out));
     Ini.WriteString("settings", "OutPutDir", Out);
     Ini.WriteString("settings", "framerate", "15");
+    // A stream playing into the test sink keeps its monitor source delivering
+    // sound at a settled latency.
+    if (HaveSound()) {
+      ASSERT_TRUE(SharedPlayer().Ok());
+    }
     Window = std::make_unique<TTestWindow>(40, 40, 400, 300, kBlue);
     Window->Sync();
     Controller = std::make_unique<TRecordingController>(Encoder, Host, Ini.FileName());
@@ -124,9 +129,13 @@ TEST_F(RecordingControllerTest, EveryFormatRecordsToTheLengthLimit) {
     ASSERT_GE(video.Frames, 2);
     const double duration = video.Times.back() - video.Times.front() + 1.0 / 15;
     EXPECT_NEAR(video.Frames, 15 * duration, 2.0) << "frames " << video.Frames << " over " << duration << " s";
-    // Stopped within one progress interval (0.5 s) of the 2 s limit.
+    // Stopped within one progress interval (0.5 s) of the 2 s limit. The
+    // limit is checked on the output's time, so an encoder that holds frames
+    // back (libvpx looks 25 frames ahead unless told otherwise) ends later
+    // by its look-ahead.
+    const double lookAhead = c.Format == 6 && RealTimeEncoderOptions(6).isEmpty() ? 25.0 / 15 : 0.0;
     EXPECT_GE(duration, 2.0 - 0.1);
-    EXPECT_LE(duration, 2.0 + 0.5 + 0.3) << "wall " << wall;
+    EXPECT_LE(duration, 2.0 + 0.5 + 0.3 + lookAhead) << "wall " << wall;
   }
   ASSERT_FALSE(Host.StatusTexts.isEmpty());
   const QRegularExpression status(
@@ -141,7 +150,13 @@ TEST_F(RecordingControllerTest, SameSizeAndFormatCountUpInOneFolder) {
   for (int i = 0; i < 3; ++i) names << QFileInfo(Record(Region(0), 700)).fileName();
   EXPECT_EQ(names.join(' '), QStringLiteral("VexaScreenRecorder-320-240_(new).mp4 VexaScreenRecorder-320-240_(new_1).mp4 "
                                             "VexaScreenRecorder-320-240_(new_2).mp4"));
-  for (const QString& name : names) EXPECT_TRUE(IsFinishedFile(ReadBack((Out + '/' + name).toStdString())));
+  for (const QString& name : names) {
+    const TReadBack back = ReadBack((Out + '/' + name).toStdString());
+    EXPECT_TRUE(IsFinishedFile(back));
+    if (HaveSound()) {
+      EXPECT_GT(back.AudioSamples, 0) << name.toStdString();
+    }
+  }
 }
 
 TEST_F(RecordingControllerTest, WatermarkFromAPictureWithAnAwkwardName) {
@@ -198,7 +213,6 @@ TEST_F(RecordingControllerTest, TextOverlayLandsAtEachPosition) {
         if (Near(Rgb(frame, x, y), 0xFF0000, 10)) red |= QRect(x, y, 1, 1);
     EXPECT_EQ(red.topLeft(), place);
     EXPECT_EQ(red.bottomRight(), place + QPoint(size.width() - 1, size.height() - 1));
-    if (p == 5) frame.save(Dir.path() + "/../vexa-overlay-p5.png");
     QFile::remove(file);
   }
 }
@@ -219,7 +233,6 @@ TEST_F(RecordingControllerTest, OverlaysWithoutBackgroundTimestampAndDefaultFont
   ASSERT_EQ(video.Images.size(), 2u);
   const QImage& first = video.Images[0];
   const QImage& later = video.Images[1];
-  first.save(Dir.path() + "/../vexa-overlay-default.png");
 
   const QFontMetrics metrics(MakeOverlayFont(TOverlayFontSpec()));
   const int tw = metrics.horizontalAdvance(QStringLiteral("MMMMMMMM"));

@@ -290,12 +290,14 @@ bool ApplyOverrides(vexa::TIniFile& AIni, const TArguments& AArgs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  TArguments args;
+  if (const int status = ParseArguments(arguments, args)) return status < 0 ? 0 : status;
+
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);  // fonts for the overlays; no window is shown
   vexa::SetMainThread();
-
-  TArguments args;
-  if (const int status = ParseArguments(QCoreApplication::arguments(), args)) return status < 0 ? 0 : status;
 
   vexa::TGlobalObject global;
   if (!args.SettingsFile.isEmpty()) global.SetIniFileName(args.SettingsFile);
@@ -321,6 +323,12 @@ int main(int argc, char** argv) {
     }
   }
   vexa::TIniFile recording(iniFileName);
+  // The window's start-up shows the region fields and stores what they show,
+  // so the output size follows the region on a fresh settings file too.
+  for (const vexa::TSettingKey* key : {&vexa::keys::Left, &vexa::keys::Top, &vexa::keys::Width, &vexa::keys::Height}) {
+    if (!recording.ValueExists(QLatin1String(key->Section), QLatin1String(key->Name)))
+      vexa::WriteSetting(recording, *key, vexa::ReadSetting(recording, *key));
+  }
   if (!ApplyOverrides(recording, args)) {
     PrintError(QStringLiteral("cannot write the settings file: ") + recording.LastError());
     return 1;
