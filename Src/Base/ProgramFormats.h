@@ -41,6 +41,12 @@ struct TProgramInputFormat {
   // negative error.
   int (*ReadPacket)(AVFormatContext* s, AVPacket* pkt) = nullptr;
   int (*ReadClose)(AVFormatContext* s) = nullptr;
+  // Optional. Ends a live input at a stop: its producers stop and hand over
+  // what they hold; later reads return the rest, then AVERROR_EOF.
+  void (*Finish)(AVFormatContext* s) = nullptr;
+  // Optional. What made the last read fail, in words (empty: only the
+  // error code tells).
+  std::string (*FailureText)(AVFormatContext* s) = nullptr;
 };
 
 // Adds a format; a second format of the same name is ignored. The record must

@@ -249,11 +249,15 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   bool VHookActive = false;
 
   // Converts the picture onto the converter's bitmap, runs the hook with it
-  // and writes the drawing back when the hook leaves Update set. Returns
-  // whether the bitmap shows exactly the picture. Clears ASlot when the hook
-  // asks to stop or a conversion fails.
+  // and writes the drawing back when the hook leaves Update set: into the
+  // picture itself, or into the picture AWriteTarget hands out (of the same
+  // format and size; nullptr: no write-back, the failure already logged).
+  // Returns whether the bitmap shows exactly the picture. Clears ASlot when
+  // the hook asks to stop or a conversion fails.
+  using TWriteTarget = std::function<const TAVPicture*()>;
   bool RunVideoHook(TTaskVideoHookCallback& ASlot, TFormatConverter& AConverter, const TAVPicture& APicture,
-                    int APixFmt, int AWidth, int AHeight, int64_t APTS, int AFrameNumber);
+                    int APixFmt, int AWidth, int AHeight, int64_t APTS, int AFrameNumber,
+                    const TWriteTarget& AWriteTarget = nullptr);
   // The vhook option: loads the module (once per process) and configures it.
   // Failures end through AbortWithError "Failed to add video hook function: ".
   int AddVHook(const std::string& AArg);
@@ -286,6 +290,27 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   int InitBitstreamFilters(TOutputStream* AStream);
   void EndOfRunRelease();
   void SetActiveRange();
+
+  // The end of a run (LoopEnd.cpp).
+  // A fault that ends the run early but leaves its outputs finished (an
+  // input that failed, an output file system running full): logged at error
+  // level; the run writes its trailers and then fails with the first one.
+  void NoteRunFault(const std::string& AText);
+  // A stop (or an output-room stop) asks the live inputs to hand over what
+  // they hold; the loop then runs until they end or a deadline passes.
+  // False when no input has anything to hand over.
+  bool BeginDrain();
+  // The duplication loop ends early on a stop, not while the inputs drain.
+  bool StopNow() const { return StopRequested && !Draining_; }
+  // Every 100 ms: the room left for each output file (free space of its
+  // file system, the process's file-size limit) against what finishing it
+  // needs; too little stops the recording cleanly.
+  void CheckOutputRoom(int64_t ANow);
+  // Trailers of the outputs, checked; failures become a run fault.
+  void WriteTrailers(size_t AFileLimit);
+  // Flushes and closes the outputs' files, checked; a file left empty is
+  // deleted.
+  void CloseOutputFiles(size_t AFileLimit);
   void SwitchJoinSegment(int AFileIndex);
   void ReopenJoinEncoders();
   int DecodePacket(TInputStream* AStream, const AVPacket* APacket, bool& AGotOutput);
@@ -318,6 +343,19 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   TStdFilePtr VStatsFile_;
   int64_t TimerStart_ = 0;
 
+  std::string RunFault_;
+  bool Draining_ = false;
+  int64_t DrainDeadline_ = 0;
+  bool RoomStop_ = false;  // an output's file system is nearly full
+  int64_t NextRoomCheck_ = 0;
+  struct TRoomWatch {
+    int64_t Bytes = 0;    // written at the last check
+    int64_t Time = 0;     // of the last check
+    double Rate = 0;      // bytes per second, averaged over about a second
+  };
+  std::vector<TRoomWatch> RoomWatch_;
+  std::vector<bool> TrailerFailed_;
+
   // Open-codec lists: newest first.
   std::list<TOutputStream*> OpenEncoders_;
   std::list<TInputStream*> OpenDecoders_;
@@ -346,6 +384,9 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   // AMallocMessage (or the size message) when it cannot.
   AVBufferRef* CopyToHookBuffer(THookBuffer& ABuffer, const AVFrame* AFrame, bool ADeinterlace,
                                 const char* AMallocMessage, TAVPicture& APicture);
+  // The same without copying: a buffer laid out for AFrame's picture.
+  AVBufferRef* NewHookPicture(THookBuffer& ABuffer, const AVFrame* AFrame, const char* AMallocMessage,
+                              TAVPicture& APicture);
   // Makes the buffer's picture the frame's picture.
   void ReplacePicture(AVFrame* AFrame, AVBufferRef* ABuffer, const TAVPicture& APicture);
   std::atomic<int64_t> StopRequestTime_{0};  // wall clock of the first stop request

@@ -48,10 +48,17 @@ int TCustomFFmpeg::ProcessInput(int AFileIndex) {
     return ret;
   }
   if (ret < 0) {
-    if (ret != AVERROR_EOF) {
-      const std::string text = ErrorText(ic->url ? ic->url : "", ret);
+    // A read broken off by the stop itself is no fault.
+    if (ret != AVERROR_EOF && !(StopRequested && ret == AVERROR_EXIT)) {
+      // The input ends here; the run finishes its outputs and then fails.
+      const std::string url = ic->url ? ic->url : "";
+      std::string text = ErrorText(url, ret);
+      if (ifile->ProgramFormat && ifile->ProgramFormat->FailureText) {
+        const std::string why = ifile->ProgramFormat->FailureText(ic);
+        if (!why.empty()) text = url + ": " + why;
+      }
       if (ExitOnError) AbortWithError(text);
-      Log(this, llError, text);
+      NoteRunFault(text);
     }
     ifile->EofReached = 1;
     if (Joined && AFileIndex + 1 < static_cast<int>(InputFiles.size())) {

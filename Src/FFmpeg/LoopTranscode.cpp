@@ -57,10 +57,17 @@ int TCustomFFmpeg::Transcode() {
   JoinSegment = 0;
   SetActiveRange();
 
-  while (!StopRequested) {
+  for (;;) {
     PauseGate();
-    if (StopRequested) break;
+    // A stop (or too little room left for the outputs) first lets the live
+    // inputs hand over what they hold; a stop without them ends at once.
+    if ((StopRequested || RoomStop_) && !BeginDrain()) break;
+    if (Draining_ && av_gettime() > DrainDeadline_) {
+      Log(this, llWarning, "The live inputs did not end in time after the stop.");
+      break;
+    }
     const int64_t currentTime = av_gettime();
+    CheckOutputRoom(currentTime);
     if (!NeedOutput()) {
       Log(this, llVerbose, "No more output streams to write to, finishing.");
       break;
@@ -87,11 +94,9 @@ int TCustomFFmpeg::Transcode() {
   FlushEncoders();
 
   const size_t fileLimit = Joined ? std::min<size_t>(1, OutputFiles.size()) : OutputFiles.size();
-  for (size_t i = 0; i < fileLimit; ++i) {
-    LastWriteTime = av_gettime();
-    av_write_trailer(OutputFiles[i]->FormatContext);
-  }
+  WriteTrailers(fileLimit);
   ReportProgress(-1, true, av_gettime(), TimerStart_);
+  CloseOutputFiles(fileLimit);
 
   const size_t streamLimit =
       Joined && JoinGroupSize > 0 ? std::min<size_t>(JoinGroupSize, OutputStreams.size()) : OutputStreams.size();
@@ -100,8 +105,13 @@ int TCustomFFmpeg::Transcode() {
   for (auto& ist : InputStreams)
     if (ist->DecodingNeeded) CloseDecoder(ist.get());
 
-  Finished = !StopRequested;
+  // A fault ends the run as failed, its outputs finished as far as they could be.
+  Finished = !StopRequested && RunFault_.empty();
   EndOfRunRelease();
+  if (!RunFault_.empty()) {
+    LastErrorText = RunFault_;
+    throw FFmpegException(RunFault_);
+  }
   return 0;
 }
 

@@ -240,7 +240,7 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile* of, TOutputStream* ost, AVFrame* fra
 
   TAVFramePtr work(av_frame_alloc());
   if (!work) AbortWithError("Video encoding failed");
-  for (int64_t i = 0; i < n && !StopRequested; ++i) {
+  for (int64_t i = 0; i < n && !StopNow(); ++i) {
     AVFrame* source = i < repeatPrevious ? ost->PreviousFrame.get() : frame;
     source->pts = ost->SyncOpts;
     if (!CheckRecordingTime(ost)) return;

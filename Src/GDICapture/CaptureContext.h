@@ -9,10 +9,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/buffer.h>
 #include <libavutil/pixfmt.h>
 #include <libavutil/samplefmt.h>
 }
@@ -30,6 +32,12 @@ struct TPacketDeleter {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
 using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
+
+// Frees the pool once the last of its buffers came back.
+struct TBufferPoolDeleter {
+  void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
+};
+using TBufferPoolPtr = std::unique_ptr<AVBufferPool, TBufferPoolDeleter>;
 
 // The packet queue: oldest first, guarded by its mutex, with a manual-reset
 // event that producers set after appending and the reader resets when it
@@ -92,14 +100,27 @@ class TCaptureContext {
   // Paused when a pause address is set and the integer there is not 0.
   bool Paused() const;
 
-  // Marks a producer's fatal failure: stopped, with the error code.
-  void Fail(int errorCode);
+  // Marks a producer's fatal failure: stopped, with the error code and what
+  // happened in words. The first failure's code and text are kept. Wakes a
+  // waiting reader; the caller must not hold the queue lock.
+  void Fail(int errorCode, const std::string& why = std::string());
+  std::string FailureText() const;
+
+  // A payload buffer for one video packet (FrameBytes and the zeroed padding
+  // the decoders may read), from a pool: a buffer comes back when the last
+  // packet or frame that refers to it goes, so a recording reuses a few
+  // buffers instead of allocating one per frame. Null when out of memory.
+  // The grabber thread's.
+  AVBufferRef* TakeFrameBuffer();
 
   AVFormatContext* FormatContext = nullptr;  // logging object and owner
   std::atomic<bool> Started{false};
   std::atomic<int64_t> StartTime{0};  // av_gettime of the first frame; 0 = not yet
   std::atomic<bool> Stopped{false};
   std::atomic<int> ErrorCode{0};
+  // The producers have ended and handed over what they held (a stop or a
+  // fatal failure); the reader drains the queue, then ends.
+  std::atomic<bool> ProducersFinished{false};
   const int32_t* PauseFlag = nullptr;
   TPacketQueue Queue;
 
@@ -118,6 +139,7 @@ class TCaptureContext {
   AVPixelFormat PixelFormat = AV_PIX_FMT_NONE;
   bool ShowFrame = false;
   int DropCounter = 0;
+  TBufferPoolPtr FramePool;
   std::unique_ptr<TScreenSource> Screen;
   std::unique_ptr<TScreenThread> ScreenThread;
   std::unique_ptr<TFrameForm> FrameForm;
@@ -132,6 +154,10 @@ class TCaptureContext {
   AVCodecID AudioCodec = AV_CODEC_ID_PCM_S16LE;
   int WaveBufSize = 0;
   std::unique_ptr<TWaveInput> Wave;
+
+ private:
+  mutable std::mutex FailureLock_;
+  std::string FailureText_;
 };
 
 // Joins a thread of the input that clears `running` as it ends. On the main

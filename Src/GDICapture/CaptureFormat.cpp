@@ -74,6 +74,8 @@ const AVClass kCaptureClass = MakeCaptureClass();
 int CaptureReadHeader(AVFormatContext* s);
 int CaptureReadPacket(AVFormatContext* s, AVPacket* pkt);
 int CaptureReadClose(AVFormatContext* s);
+void CaptureFinish(AVFormatContext* s);
+std::string CaptureFailureText(AVFormatContext* s);
 
 const TProgramInputFormat kCaptureFormat = [] {
   TProgramInputFormat f;
@@ -86,6 +88,8 @@ const TProgramInputFormat kCaptureFormat = [] {
   f.ReadHeader = CaptureReadHeader;
   f.ReadPacket = CaptureReadPacket;
   f.ReadClose = CaptureReadClose;
+  f.Finish = CaptureFinish;
+  f.FailureText = CaptureFailureText;
   return f;
 }();
 
@@ -307,13 +311,30 @@ int StoppedResult(const TCaptureContext& c) {
   return error < 0 ? error : AVERROR_EOF;
 }
 
+// Ends the producers once (on the reader's thread): the grabber stops after
+// its current frame, the sound input hands over the sound recorded up to now
+// (its last, partly filled buffer included). Then nothing more is queued.
+void FinishProducers(TCaptureContext& c) {
+  if (c.ProducersFinished.exchange(true)) return;
+  const int64_t end = CaptureClock();
+  if (c.ScreenThread) {
+    c.ScreenThread->Terminate();
+    c.ScreenThread->WaitFor();
+  }
+  if (c.Wave) c.Wave->Finish(end);
+  c.Stopped.store(true);
+}
+
 int CaptureReadPacket(AVFormatContext* s, AVPacket* pkt) {
   TCaptureContext* context = OptionsOf(s)->Context;
   if (!context) return AVERROR(EINVAL);
   TCaptureContext& c = *context;
   if (!c.Started.exchange(true)) LogObjectCounts(c);
   for (;;) {
-    if (c.Stopped.load()) return StoppedResult(c);
+    // After a stop or a producer's failure, what was captured before it is
+    // still handed over; then the read ends with the failure or the end.
+    const bool stopped = c.Stopped.load();
+    if (stopped) FinishProducers(c);
     bool timedOut = false;
     {
       auto lock = c.Queue.Lock();
@@ -323,6 +344,7 @@ int CaptureReadPacket(AVFormatContext* s, AVPacket* pkt) {
         av_packet_move_ref(pkt, packet.get());
         return pkt->size;
       }
+      if (stopped) return StoppedResult(c);
       if (!(s->flags & AVFMT_FLAG_NONBLOCK)) timedOut = !c.Queue.WaitEvent(lock, kReadWait);
     }
     if (s->flags & AVFMT_FLAG_NONBLOCK) {
@@ -334,6 +356,15 @@ int CaptureReadPacket(AVFormatContext* s, AVPacket* pkt) {
       return AVERROR(EAGAIN);
     }
   }
+}
+
+void CaptureFinish(AVFormatContext* s) {
+  if (TCaptureContext* c = OptionsOf(s)->Context) FinishProducers(*c);
+}
+
+std::string CaptureFailureText(AVFormatContext* s) {
+  const TCaptureContext* c = OptionsOf(s)->Context;
+  return c ? c->FailureText() : std::string();
 }
 
 int CaptureReadClose(AVFormatContext* s) {

@@ -27,7 +27,8 @@ unsigned long AllocColour(Display* d, unsigned short r, unsigned short g, unsign
 TFlashThread::TFlashThread(TFrameForm& form) : Form_(form) {
   Thread_ = std::thread([this] {
     int counter = 0;
-    while (!Terminated_.load()) {
+    // A lost display ends the ring's work; the grabber ends the capture.
+    while (!Terminated_.load() && !Form_.Lost()) {
       if (counter == 49) {
         Form_.Flash();
         counter = 0;
@@ -107,8 +108,11 @@ TFrameForm::TFrameForm(TCaptureContext& c) : C_(c) {
 TFrameForm::~TFrameForm() {
   FlashThread_.reset();
   if (Window_) {
-    XDestroyWindow(Display_.get(), Window_);
-    XSync(Display_.get(), False);
+    // A lost connection takes no more requests: the window went with it.
+    if (!Lost()) {
+      XDestroyWindow(Display_.get(), Window_);
+      XSync(Display_.get(), False);
+    }
     Window_ = 0;
     LiveCaptureWindows().fetch_sub(1);
   }
@@ -132,7 +136,7 @@ void TFrameForm::SetColour(unsigned long pixel) {
 }
 
 void TFrameForm::Follow() {
-  if (Busy_.exchange(true)) return;
+  if (Lost() || Busy_.exchange(true)) return;
   Display* d = Display_.get();
   int x = 0, y = 0;
   if (RegionOrigin(x, y) && (x != Left_ || y != Top_)) {
@@ -146,6 +150,7 @@ void TFrameForm::Follow() {
 }
 
 void TFrameForm::Flash() {
+  if (Lost()) return;
   Display* d = Display_.get();
   if (C_.Started.load()) {
     const unsigned char index = gFlashIndex.load();

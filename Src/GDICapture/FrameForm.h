@@ -46,6 +46,8 @@ class TFrameForm {
   TFrameForm& operator=(const TFrameForm&) = delete;
 
   bool Valid() const { return Window_ != 0; }
+  // The connection of the ring is lost (the display server has gone).
+  bool Lost() const { return DisplayLost(Display_.get()); }
   Window XWindow() const { return Window_; }
 
   // Keeps the ring around the region (moves it when the region moved) and

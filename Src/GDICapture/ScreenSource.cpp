@@ -36,8 +36,11 @@ TScreenSource::~TScreenSource() { DestroyImage(); }
 void TScreenSource::DestroyImage() {
   if (!Image_) return;
   if (UseShm_) {
-    XShmDetach(Display_.get(), &Shm_);
-    XSync(Display_.get(), False);
+    // A lost connection takes no more requests (they would wait forever).
+    if (!DisplayLost(Display_.get())) {
+      XShmDetach(Display_.get(), &Shm_);
+      XSync(Display_.get(), False);
+    }
     shmdt(Shm_.shmaddr);
   }
   Image_->data = nullptr;  // the pixels are not Xlib's to free
@@ -165,7 +168,8 @@ int TScreenSource::Open(TCaptureContext& c) {
         static_cast<long>(Width_), static_cast<long>(Height_), bpp, 1, static_cast<long>(RowBytes_));
 
   if (bpp == 32) {
-    PixelFormat_ = AV_PIX_FMT_BGRA;
+    // Depth 24 in 32 bits: the fourth byte is padding, not transparency.
+    PixelFormat_ = depth == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
   } else if (bpp == 24) {
     PixelFormat_ = AV_PIX_FMT_BGR24;
   } else if (bpp == 16 && depth == 16) {
@@ -188,6 +192,7 @@ int TScreenSource::Open(TCaptureContext& c) {
 
 int TScreenSource::Grab() {
   Display* d = Display_.get();
+  if (DisplayLost(d)) return BadImplementation;
   int x = OffsetX_, y = OffsetY_;
   if (Source_) {
     TXRect r;
@@ -226,10 +231,12 @@ int TScreenSource::Grab() {
 
 void TScreenSource::DrawCursor(TCaptureContext& c) {
   Display* d = Display_.get();
+  if (DisplayLost(d)) return;  // the next grab ends the capture
   ClearLastXError(d);
   XFixesCursorImage* cursor = HasXFixes_ ? XFixesGetCursorImage(d) : nullptr;
   if (!cursor) {
     c.DrawCursor.store(false);
+    if (DisplayLost(d)) return;  // the next grab ends the capture
     c.Log(llError, "Couldn not get cursor info: GetCursorInfo() error %li\n",
           static_cast<long>(HasXFixes_ ? LastXError(d) : BadImplementation));
     return;
@@ -267,7 +274,8 @@ void BlendCursor(uint8_t* frame, int rowBytes, int width, int height, AVPixelFor
       const unsigned a = (p >> 24) & 0xff, r = (p >> 16) & 0xff, g = (p >> 8) & 0xff, b = p & 0xff;
       if (a == 0 && r == 0 && g == 0 && b == 0) continue;
       switch (format) {
-        case AV_PIX_FMT_BGRA: {
+        case AV_PIX_FMT_BGRA:
+        case AV_PIX_FMT_BGR0: {
           uint8_t* px = row + fx * 4;
           px[0] = Over(b, px[0], a);
           px[1] = Over(g, px[1], a);

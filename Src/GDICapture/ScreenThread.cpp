@@ -2,12 +2,14 @@
 
 #include <chrono>
 #include <cmath>
+#include <string>
 
 extern "C" {
 #include <libavutil/time.h>
 }
 
 #include "GDICapture/ScreenSource.h"
+#include "GDICapture/XDisplay.h"
 
 namespace vexa {
 
@@ -85,7 +87,16 @@ bool TScreenThread::CaptureFrame(TCaptureContext& c) {
   const int error = c.Screen->Grab();
   if (error) {
     if (c.Stopped.load()) return false;
-    c.Fail(AVERROR(EIO));
+    if (DisplayLost(c.Screen->XDisplay())) {
+      // The end of the picture: what was captured so far is kept.
+      const std::string why = "Lost the connection to the X display \"" +
+                              std::string(DisplayString(c.Screen->XDisplay())) +
+                              "\": the display server has gone away";
+      c.Log(llError, "%s; the recording ends here.\n", why.c_str());
+      c.Fail(AVERROR(EIO), why);
+      return false;
+    }
+    c.Fail(AVERROR(EIO), "Failed to capture image");
     c.Log(llError, "Failed to capture image: BitBlt() error %li\n", static_cast<long>(error));
     return false;
   }
@@ -117,17 +128,19 @@ bool TScreenThread::CaptureFrame(TCaptureContext& c) {
       TPacketPtr packet(av_packet_alloc());
       if (!packet) {
         failure = 1;
-      } else if (av_new_packet(packet.get(), c.FrameBytes) < 0) {
+      } else if (!(packet->buf = c.TakeFrameBuffer())) {
         failure = 2;
       } else {
+        packet->data = packet->buf->data;
+        packet->size = c.FrameBytes;
         packet->stream_index = c.VideoStreamIndex;
         packet->pts = timestamp;
         c.Screen->CopyBits(packet->data);
         c.Queue.Append(std::move(packet), lock);
       }
-      if (failure) c.Fail(AVERROR(ENOMEM));
     }
   }
+  if (failure) c.Fail(AVERROR(ENOMEM));
   if (fullness >= 0) c.Log(llError, "real-time buffer %d%% full! frame dropped!\n", fullness);
   if (failure == 1) c.Log(llError, "av_mallocz() error\n");
   if (failure == 2) c.Log(llError, "av_new_packet() error\n");
@@ -135,6 +148,7 @@ bool TScreenThread::CaptureFrame(TCaptureContext& c) {
 }
 
 void TScreenThread::Execute() {
+  const TLogWithoutWaiting neverWait;  // the grabber keeps its pace
   TCaptureContext& c = Context_;
   while (!c.Started.load() && !Terminated_.load())
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr auto kServerTimeout = std::chrono::seconds(5);
 constexpr int kFragmentMs = 10;  // delivery granularity of the record stream
+constexpr int64_t kClockReportUs = 30000000;
 
 int64_t BytesToUsec(int64_t bytes, int bytesPerSec) {
   return bytesPerSec > 0 ? bytes * 1000000 / bytesPerSec : 0;
@@ -194,14 +196,74 @@ bool TWaveInput::Open() {
   // The four buffers start empty, the first one current.
   Current_ = 0;
   Filled_ = 0;
+  Retimer_ = std::make_unique<TSoundRetimer>(C_.SampleRate, C_.Channels, C_.BitsPerSample);
   Running_.store(true);
   Thread_ = std::thread([this] {
-    while (!Quit_.load()) {
-      if (pa_mainloop_iterate(Loop_.get(), 1, nullptr) < 0) break;
-    }
+    Execute();
     Running_.store(false);
+    std::lock_guard<std::mutex> guard(FinishLock_);
+    FinishChanged_.notify_all();
   });
   return true;
+}
+
+void TWaveInput::Execute() {
+  constexpr int kTickUs = 10000;
+  pa_mainloop* loop = Loop_.get();
+  while (!Quit_.load()) {
+    if (pa_mainloop_prepare(loop, kTickUs) < 0 || pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0)
+      break;
+    Tick();
+  }
+}
+
+void TWaveInput::Tick() {
+  const int64_t now = CaptureClock();
+  if (FinishRequested_.load()) {
+    if (FinishDone_) return;
+    const int64_t end = FinishAt_.load();
+    if (FinishAsked_ == 0) FinishAsked_ = now;
+    if (Lost_) FillSilence(end);
+    // The server delivers in fragments: wait a little for the sound up to
+    // the end, but never long.
+    constexpr int64_t kMaxWait = 250000;
+    if (ReceivedEnd() < end && now - FinishAsked_ < kMaxWait && !C_.Stopped.load()) return;
+    DeliverTail(end);
+    std::lock_guard<std::mutex> guard(FinishLock_);
+    FinishDone_ = true;
+    FinishChanged_.notify_all();
+    return;
+  }
+  if (Lost_ && !C_.Stopped.load()) FillSilence(now);
+}
+
+void TWaveInput::Finish(int64_t end) {
+  if (!Thread_.joinable()) return;
+  FinishAt_.store(end);
+  FinishRequested_.store(true);
+  pa_mainloop_wakeup(Loop_.get());
+  std::unique_lock<std::mutex> lock(FinishLock_);
+  FinishChanged_.wait_for(lock, std::chrono::seconds(2), [this] { return FinishDone_ || !Running_.load(); });
+}
+
+int64_t TWaveInput::ReceivedEnd() const {
+  return Retimer_->Anchored() ? Retimer_->OutputTime(Retimer_->OutputFrames()) : INT64_MIN;
+}
+
+void TWaveInput::FillSilence(int64_t upTo) {
+  // Nothing was received before the loss: the silence starts there.
+  Retimer_->AddSilence(LostAt_, upTo);
+  FillBuffers();
+}
+
+void TWaveInput::DeliverTail(int64_t end) {
+  if (Filled_ == 0 || !Retimer_->Anchored()) return;
+  const int64_t frameBytes = Format_.BlockAlign;
+  const int64_t first = Retimer_->OutputTime(Retimer_->OutputFrames() - static_cast<int64_t>(Filled_) / frameBytes);
+  int64_t keep = (end - first) * Format_.AvgBytesPerSec / 1000000;
+  keep = std::min<int64_t>(keep - keep % frameBytes, static_cast<int64_t>(Filled_));
+  if (keep > 0) Deliver(first, static_cast<int>(keep));
+  Filled_ = 0;
 }
 
 void TWaveInput::Close() {
@@ -216,19 +278,28 @@ void TWaveInput::Close() {
 }
 
 void TWaveInput::OnStreamState(pa_stream* s, void* self) {
+  const TLogWithoutWaiting neverWait;  // the sound thread keeps its pace
   auto* w = static_cast<TWaveInput*>(self);
   const pa_stream_state_t st = pa_stream_get_state(s);
   if (w->C_.Stopped.load()) return;
   if (st == PA_STREAM_READY) {
     w->C_.Log(llInfo, "waveIn device opened.\n");
-  } else if (!PA_STREAM_IS_GOOD(st) && w->Running_.load()) {
-    // The server ended the stream while recording.
-    w->C_.Stopped.store(true);
-    w->C_.Log(llInfo, "waveIn device closed.\n");
+  } else if (!PA_STREAM_IS_GOOD(st) && w->Running_.load() && !w->Lost_) {
+    // The server (or the source) went away while recording. The recording
+    // goes on: silence stands in for the sound, so that the picture keeps
+    // its sound track in step.
+    w->Lost_ = true;
+    w->LostAt_ = CaptureClock();
+    w->C_.Log(llWarning,
+              "The sound server has gone away (%s): the recording goes on, with silence in place of the sound.\n",
+              pa_strerror(pa_context_errno(w->Context_.get())));
   }
 }
 
-void TWaveInput::OnStreamRead(pa_stream*, size_t, void* self) { static_cast<TWaveInput*>(self)->ReadAvailable(); }
+void TWaveInput::OnStreamRead(pa_stream*, size_t, void* self) {
+  const TLogWithoutWaiting neverWait;  // the sound thread keeps its pace
+  static_cast<TWaveInput*>(self)->ReadAvailable();
+}
 
 void TWaveInput::ReadAvailable() {
   pa_stream* s = Stream_.get();
@@ -237,70 +308,68 @@ void TWaveInput::ReadAvailable() {
     size_t n = 0;
     if (pa_stream_peek(s, &data, &n) < 0) {
       if (!C_.Stopped.load()) {
-        C_.Fail(AVERROR(EIO));
         LogError(pa_context_errno(Context_.get()));
+        C_.Fail(AVERROR(EIO), pa_strerror(pa_context_errno(Context_.get())));
       }
       return;
     }
     if (n == 0) return;  // nothing readable
-    if (C_.Stopped.load()) {
+    if (C_.Stopped.load() || FinishDone_) {
       pa_stream_drop(s);
       continue;
     }
-    // Capture clock of the stream: byte P was recorded at Origin + P / rate.
-    // The origin is the earliest delivery seen over the last two seconds
-    // (data is never delivered before it was recorded; late deliveries and
-    // bursts only ever push the estimate up), less the latency the server
-    // reports for the source (for a monitor source the sink's latency counts
-    // the other way: what it plays is heard that much later).
-    const int64_t now = CaptureClock();
-    ReceivedBytes_ += static_cast<int64_t>(n);
-    NoteDelivery(now, now - BytesToUsec(ReceivedBytes_, Format_.AvgBytesPerSec));
     int64_t latency = 0;
     if (const pa_timing_info* t = pa_stream_get_timing_info(s)) {
       latency = static_cast<int64_t>(t->source_usec) + static_cast<int64_t>(t->transport_usec) -
                 static_cast<int64_t>(t->sink_usec);
     }
-    const int64_t origin = EarliestOrigin() - latency;
-    const int64_t chunkFirstByte = ReceivedBytes_ - static_cast<int64_t>(n);
-
-    const size_t size = static_cast<size_t>(Format_.BufferSize);
-    size_t k = 0;
-    while (k < n) {
-      const size_t take = std::min(n - k, size - Filled_);
-      uint8_t* dst = Buffers_[Current_].data() + Filled_;
-      if (data)
-        std::memcpy(dst, static_cast<const uint8_t*>(data) + k, take);
-      else
-        std::memset(dst, C_.BitsPerSample == 8 ? 0x80 : 0, take);  // a hole reads as silence
-      Filled_ += take;
-      k += take;
-      if (Filled_ == size) {
-        Deliver(origin + BytesToUsec(chunkFirstByte + static_cast<int64_t>(k) - static_cast<int64_t>(size),
-                                     Format_.AvgBytesPerSec));
-        Filled_ = 0;
-        Current_ = (Current_ + 1) % kBufferCount;  // hand the buffer back
-      }
-    }
+    Consume(data, n, CaptureClock(), latency);
     if (pa_stream_drop(s) < 0 && !C_.Stopped.load()) {
-      C_.Fail(AVERROR(EIO));
       LogError(pa_context_errno(Context_.get()));
+      C_.Fail(AVERROR(EIO), pa_strerror(pa_context_errno(Context_.get())));
       return;
     }
   }
 }
 
-void TWaveInput::NoteDelivery(int64_t now, int64_t origin) {
-  constexpr int64_t kWindow = 2000000;
-  while (!Origins_.empty() && Origins_.back().second >= origin) Origins_.pop_back();
-  Origins_.emplace_back(now, origin);
-  while (Origins_.front().first < now - kWindow) Origins_.pop_front();
+void TWaveInput::Consume(const void* data, size_t n, int64_t now, int64_t latency) {
+  // The sound goes through the retimer, which puts it on the capture clock.
+  // The latency the server reports for the source is the time from
+  // recording to arrival (for a monitor source the sink's latency counts
+  // the other way: what it plays is heard that much later).
+  Retimer_->AllowJumps(LastPts_ == INT64_MIN);  // nothing of the output kept yet
+  Retimer_->Add(static_cast<const uint8_t*>(data), n, now, latency);
+  FillBuffers();
 }
 
-int64_t TWaveInput::EarliestOrigin() const { return Origins_.front().second; }
+void TWaveInput::FillBuffers() {
+  const size_t size = static_cast<size_t>(Format_.BufferSize);
+  const size_t frameBytes = static_cast<size_t>(Format_.BlockAlign);
+  for (;;) {
+    const size_t got = Retimer_->Read(Buffers_[Current_].data() + Filled_, (size - Filled_) / frameBytes);
+    if (got == 0) break;
+    Filled_ += got * frameBytes;
+    if (Filled_ < size) continue;
+    const int64_t frames = static_cast<int64_t>(size / frameBytes);
+    Deliver(Retimer_->OutputTime(Retimer_->OutputFrames() - frames));
+    Filled_ = 0;
+    Current_ = (Current_ + 1) % kBufferCount;  // hand the buffer back
+  }
+  const int64_t now = CaptureClock();
+  if (now - LastClockReport_ >= kClockReportUs) {
+    LastClockReport_ = now;
+    C_.Log(llDebug, "wave clock %+.1f ppm against the capture clock, phase %+.2f ms\n",
+           (Retimer_->RateRatio() - 1) * 1e6, Retimer_->PhaseErrorUs() / 1000);
+  }
+  if (Retimer_->HardSteps() != HardStepsLogged_) {
+    HardStepsLogged_ = Retimer_->HardSteps();
+    C_.Log(llWarning, "wave data %s by %.0f ms, stepped to the capture clock\n",
+           Retimer_->PhaseErrorUs() > 0 ? "late" : "early", std::fabs(Retimer_->PhaseErrorUs()) / 1000);
+  }
+}
 
-void TWaveInput::Deliver(int64_t firstTime) {
-  const int size = Format_.BufferSize;
+void TWaveInput::Deliver(int64_t firstTime, int size) {
+  if (size < 0) size = Format_.BufferSize;
   if (size == 0) return;
   if (!C_.Started.load()) {
     C_.Log(llDebug, "not started, skip wave data %d bytes\n", size);
@@ -340,8 +409,8 @@ void TWaveInput::Deliver(int64_t firstTime) {
       std::memcpy(packet->data, Buffers_[Current_].data() + skip, static_cast<size_t>(size - skip));
       C_.Queue.Append(std::move(packet), lock);
     }
-    if (failure) C_.Fail(AVERROR(ENOMEM));
   }
+  if (failure) C_.Fail(AVERROR(ENOMEM));
   if (failure == 1) C_.Log(llError, "av_mallocz() error\n");
   if (failure == 2) C_.Log(llError, "av_new_packet() error\n");
   if (!failure) LastPts_ = timestamp;

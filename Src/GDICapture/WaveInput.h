@@ -1,21 +1,24 @@
 // The sound side of a capture input: one PulseAudio record stream in exactly
 // the requested sample format, its data gathered into four rotating buffers;
 // each full buffer becomes one PCM packet in the input's queue, stamped with
-// the capture time of its first sample.
+// the capture time of its first sample. On the way the sound is resampled
+// onto the capture clock (TSoundRetimer), so that its frame count keeps pace
+// with the pictures however the source's own clock runs.
 #pragma once
 
 #include <pulse/pulseaudio.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <utility>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "GDICapture/CaptureContext.h"
+#include "GDICapture/SoundRetimer.h"
 
 namespace vexa {
 
@@ -51,6 +54,10 @@ class TWaveInput {
   bool Open();
   // Stops recording and disconnects. The caller sets c.Stopped first.
   void Close();
+  // Hands over the sound recorded up to `end` (capture clock), the last,
+  // partly filled buffer included, and queues nothing after it. Waits for
+  // the sound server's delivery of that sound for a moment at most.
+  void Finish(int64_t end);
 
   const TWaveFormat& Format() const { return Format_; }
   bool Running() const { return Running_.load(); }
@@ -73,13 +80,25 @@ class TWaveInput {
 
   static void OnStreamState(pa_stream* s, void* self);
   static void OnStreamRead(pa_stream* s, size_t nbytes, void* self);
+  // The mainloop thread: dispatches events and runs Tick about every 10 ms.
+  void Execute();
+  void Tick();
   void ReadAvailable();
-  // Records one delivery (its time and the stream origin it implies) and
-  // keeps the window's earliest origin at the front.
-  void NoteDelivery(int64_t now, int64_t origin);
-  int64_t EarliestOrigin() const;
-  // The full current buffer, whose first sample was recorded at `firstTime`.
-  void Deliver(int64_t firstTime);
+  // Passes `n` bytes delivered at `now` (nullptr: silence) through the
+  // retimer into the buffers.
+  void Consume(const void* data, size_t n, int64_t now, int64_t latency);
+  // Moves the retimed sound into the buffers, handing over each one that fills.
+  void FillBuffers();
+  // While the server is gone: silence up to `upTo`, so that the sound stays
+  // in step with the picture.
+  void FillSilence(int64_t upTo);
+  // Capture time of the end of the sound retimed so far.
+  int64_t ReceivedEnd() const;
+  // Delivers the partly filled buffer, cut at `end`.
+  void DeliverTail(int64_t end);
+  // `size` bytes of the current buffer (all of it by default), whose first
+  // sample was recorded at `firstTime`.
+  void Deliver(int64_t firstTime, int size = -1);
 
   TCaptureContext& C_;
   TWaveFormat Format_;
@@ -90,8 +109,21 @@ class TWaveInput {
   int Current_ = 0;
   size_t Filled_ = 0;
   int64_t LastPts_ = INT64_MIN;
-  int64_t ReceivedBytes_ = 0;
-  std::deque<std::pair<int64_t, int64_t>> Origins_;  // (delivery time, origin), origins increasing
+  std::unique_ptr<TSoundRetimer> Retimer_;  // the sound on the capture clock
+  int64_t LastClockReport_ = 0;
+  int HardStepsLogged_ = 0;
+
+  // The server (or the stream) went away while recording: silence stands in.
+  bool Lost_ = false;
+  int64_t LostAt_ = 0;
+
+  // Finish: asked by the reader, done on the mainloop thread.
+  std::atomic<bool> FinishRequested_{false};
+  std::atomic<int64_t> FinishAt_{0};
+  int64_t FinishAsked_ = 0;  // when the mainloop thread saw the request
+  bool FinishDone_ = false;  // guarded by FinishLock_ for the waiter
+  std::mutex FinishLock_;
+  std::condition_variable FinishChanged_;
 
   std::thread Thread_;
   std::atomic<bool> Running_{false};

@@ -2,8 +2,11 @@
 
 #include <X11/Xutil.h>
 
+#include <unistd.h>
+
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace vexa {
 
@@ -13,12 +16,14 @@ struct TTrapEntry {
   int Depth = 0;  // active traps
   int First = 0;  // first error code while trapping
   int Last = 0;   // latest error code
+  bool Lost = false;  // the connection is gone
 };
 
 struct TTrapState {
   std::mutex Lock;
   std::unordered_map<Display*, TTrapEntry> Displays;
   XErrorHandler Previous = nullptr;
+  XIOErrorHandler PreviousIO = nullptr;
 };
 
 TTrapState& Traps() {
@@ -43,13 +48,40 @@ int TrapHandler(Display* d, XErrorEvent* e) {
   return previous ? previous(d, e) : 0;
 }
 
+// Marks `d` lost when it is ours; false for other connections.
+bool MarkLost(Display* d) {
+  TTrapState& t = Traps();
+  std::lock_guard<std::mutex> guard(t.Lock);
+  auto it = t.Displays.find(d);
+  if (it == t.Displays.end()) return false;
+  it->second.Lost = true;
+  return true;
+}
+
+// A lost connection of ours is not the end of the process: its owner makes
+// no more calls on it (Xlib would wait forever in them) and ends what it
+// does with it.
+int IOHandler(Display* d) {
+  if (MarkLost(d)) return 0;
+  XIOErrorHandler previous = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(Traps().Lock);
+    previous = Traps().PreviousIO;
+  }
+  return previous ? previous(d) : 0;
+}
+
+void IOExitHandler(Display* d, void*) { MarkLost(d); }
+
 void InstallTrapHandler() {
   static std::once_flag once;
   std::call_once(once, [] {
     XInitThreads();
     XErrorHandler previous = XSetErrorHandler(&TrapHandler);
+    XIOErrorHandler previousIO = XSetIOErrorHandler(&IOHandler);
     std::lock_guard<std::mutex> guard(Traps().Lock);
     Traps().Previous = previous;
+    Traps().PreviousIO = previousIO;
   });
 }
 
@@ -57,7 +89,17 @@ void InstallTrapHandler() {
 
 void TDisplayDeleter::operator()(Display* d) const {
   if (!d) return;
-  XCloseDisplay(d);
+  if (DisplayLost(d)) {
+    // Xlib takes no call on a lost connection (each would wait forever),
+    // XCloseDisplay included: its socket is closed and the rest is kept.
+    static std::mutex keptLock;
+    static std::vector<Display*> kept;
+    close(ConnectionNumber(d));
+    std::lock_guard<std::mutex> guard(keptLock);
+    kept.push_back(d);
+  } else {
+    XCloseDisplay(d);
+  }
   TTrapState& t = Traps();
   std::lock_guard<std::mutex> guard(t.Lock);
   t.Displays.erase(d);
@@ -67,14 +109,24 @@ TDisplayPtr OpenCaptureDisplay() {
   InstallTrapHandler();
   Display* d = XOpenDisplay(nullptr);
   if (!d) return nullptr;
-  TTrapState& t = Traps();
-  std::lock_guard<std::mutex> guard(t.Lock);
-  t.Displays[d] = TTrapEntry{};
+  {
+    TTrapState& t = Traps();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    t.Displays[d] = TTrapEntry{};
+  }
+  XSetIOErrorExitHandler(d, &IOExitHandler, nullptr);
   return TDisplayPtr(d);
 }
 
+bool DisplayLost(Display* d) {
+  TTrapState& t = Traps();
+  std::lock_guard<std::mutex> guard(t.Lock);
+  auto it = t.Displays.find(d);
+  return it != t.Displays.end() && it->second.Lost;
+}
+
 TXErrorTrap::TXErrorTrap(Display* d) : Display_(d) {
-  XSync(Display_, False);  // errors of earlier requests are not ours
+  if (!DisplayLost(Display_)) XSync(Display_, False);  // errors of earlier requests are not ours
   TTrapState& t = Traps();
   std::lock_guard<std::mutex> guard(t.Lock);
   TTrapEntry& e = t.Displays[Display_];
@@ -82,7 +134,7 @@ TXErrorTrap::TXErrorTrap(Display* d) : Display_(d) {
 }
 
 TXErrorTrap::~TXErrorTrap() {
-  XSync(Display_, False);
+  if (!DisplayLost(Display_)) XSync(Display_, False);
   TTrapState& t = Traps();
   std::lock_guard<std::mutex> guard(t.Lock);
   auto it = t.Displays.find(Display_);
@@ -90,6 +142,7 @@ TXErrorTrap::~TXErrorTrap() {
 }
 
 int TXErrorTrap::Error() {
+  if (DisplayLost(Display_)) return BadImplementation;
   XSync(Display_, False);
   TTrapState& t = Traps();
   std::lock_guard<std::mutex> guard(t.Lock);

@@ -15,8 +15,13 @@ struct TDisplayDeleter {
 using TDisplayPtr = std::unique_ptr<Display, TDisplayDeleter>;
 
 // Opens a connection to $DISPLAY whose errors are trapped. nullptr on failure
-// (errno tells why).
+// (errno tells why). Losing the connection (the server ends) does not end
+// the process: the connection is marked lost, and from then on its users
+// must make no Xlib call on it (DisplayLost); the deleter knows.
 TDisplayPtr OpenCaptureDisplay();
+
+// Whether the connection of `d` (opened with OpenCaptureDisplay) is lost.
+bool DisplayLost(Display* d);
 
 // Collects the X errors of one connection from construction on. Error()
 // syncs with the server first, so it covers every request made so far.

@@ -29,6 +29,11 @@ TRecordingController::~TRecordingController() {
 void TRecordingController::AttachHandlers() {
   Encoder_.SetOnProgress([this](void*, PProgressInfo AInfo) { ProgressHandler(*AInfo); });
   Encoder_.SetOnTerminate([this](void*, const TTerminateInfo& AInfo) { TerminateHandler(AInfo); });
+  // On the engine's thread, with the bitmap's canvas held; Update and
+  // StopHook stay as the engine set them.
+  Encoder_.SetOnVideoInputHook([this](void*, PHookInfo AInfo) {
+    if (AInfo->Bitmap) Overlays_.PaintBitmap(*AInfo->Bitmap, AInfo->FrameNumber);
+  });
   HandlersAttached_ = true;
 }
 
@@ -84,6 +89,7 @@ bool TRecordingController::Start(const TRecordControls& AControls) {
   TIniFile ini(IniFileName_);
   TRecordControls controls = AControls;
   LengthReached_ = false;
+  LastTaskResult_ = TTerminateInfo();
 
   if (!Encoder_.LibrariesLoaded()) {
     if (!Encoder_.LoadLibraries((ProgramFolder() + QStringLiteral("LibAV")).toStdString())) return false;
@@ -179,7 +185,10 @@ void TRecordingController::ProgressHandler(const TProgressInfo& AInfo) {
 }
 
 void TRecordingController::TerminateHandler(const TTerminateInfo& AInfo) {
-  if (AInfo.TaskIndex >= 0) return;
+  if (AInfo.TaskIndex >= 0) {
+    LastTaskResult_ = AInfo;
+    return;
+  }
   SetCapturePaused(false);
   SetState(rsIdle);
   TIniFile ini(IniFileName_);

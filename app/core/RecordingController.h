@@ -57,6 +57,8 @@ class TRecordingController {
   // Of the last Start that got as far as naming them.
   const QString& OutputFileName() const { return OutputFileName_; }
   const TRecordingLines& Lines() const { return Lines_; }
+  // The terminate record of the last task (Finished, Exception and its text).
+  const TTerminateInfo& LastTaskResult() const { return LastTaskResult_; }
   const QString& IniFileName() const { return IniFileName_; }
   TOverlayPainter& Overlays() { return Overlays_; }
 
@@ -89,6 +91,7 @@ class TRecordingController {
   TRecorderState State_ = rsIdle;
   QString OutputFileName_;
   TRecordingLines Lines_;
+  TTerminateInfo LastTaskResult_;
   // Read by the capture's grabber and sound threads (non-zero: paused).
   alignas(4) int32_t CapturePaused_ = 0;
 };

@@ -68,6 +68,25 @@ bool ParseRegion(const TRecordControls& AControls, TRegion& ARegion, QString& AE
   return true;
 }
 
+TRecordControls ControlsFromSettings(const TIniFile& AIni) {
+  TRecordControls c;
+  c.Left = ReadSetting(AIni, keys::Left);
+  c.Top = ReadSetting(AIni, keys::Top);
+  c.Width = ReadSetting(AIni, keys::Width);
+  c.Height = ReadSetting(AIni, keys::Height);
+  c.FormatIndex = ReadIntSetting(AIni, keys::Format);
+  if (c.FormatIndex < 0 || c.FormatIndex >= static_cast<int>(OutputFormats().size())) c.FormatIndex = 0;
+  const TOutputFormat& format = OutputFormat(c.FormatIndex);
+  const QString section = QLatin1String(format.Section);
+  c.RecordWithAudio = ReadBoolSetting(AIni, keys::RecordWithAudio);
+  const int rateIndex = AIni.ReadInteger(section, QLatin1String(keys::format::SampleRateIndex), 0);
+  c.SampleRateText = rateIndex >= 0 && rateIndex < format.SampleRates.size() ? format.SampleRates[rateIndex] : QString();
+  c.Stereo = ReadBoolSetting(AIni, keys::Stereo);
+  const int quality = AIni.ReadInteger(section, QLatin1String(keys::format::QualityIndex), 0);
+  c.QualityIndex = quality >= 0 && quality < QualityLevels().size() ? quality : 0;
+  return c;
+}
+
 QString RealTimeEncoderOptions(int AFormatIndex) {
   (void)AFormatIndex;
   return QString();
@@ -129,7 +148,12 @@ TRecordingLines BuildRecordingLines(const TRecordControls& AControls, const TReg
   }
   if (ReadBoolSetting(AIni, keys::AddWatermarkOn)) {
     const QString filter = BuildWatermarkFilter(AIni, ReadIntSetting(AIni, keys::ImagePosition));
-    if (!filter.isEmpty()) out += QStringLiteral(" -vf ") + QuoteForOptionLine(filter);
+    if (!filter.isEmpty()) {
+      out += QStringLiteral(" -vf ") + QuoteForOptionLine(filter);
+      // The blend yields a picture with transparency, which raw video in
+      // AVI cannot hold (the file would be unreadable): store plain BGR.
+      if (formatIndex == 5) out += QStringLiteral(" -pix_fmt bgr24");
+    }
   }
   out += QStringLiteral(" -sn -b:v ") + Num(ReadIntSetting(AIni, keys::BitRate)) + QStringLiteral("k -qscale ") +
          Num(AControls.QualityIndex);

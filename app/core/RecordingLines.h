@@ -24,6 +24,12 @@ struct TRecordControls {
   int QualityIndex = 0;
 };
 
+// The controls as the main window restores them from the settings file at
+// start-up: region fields, format, sound, the format's sample-rate and
+// quality selections (a stored index outside its list selects nothing: an
+// empty sample-rate text, quality 0).
+TRecordControls ControlsFromSettings(const TIniFile& AIni);
+
 // The region fields as numbers.
 struct TRegion {
   int Left = 0;

@@ -102,7 +102,13 @@ TRegionPoint InfoBoxPosition(const TRegionRect& s, TRegionSize window, bool pane
   if (window.width < s.left + 246) x = s.left - 246;
   int y = s.top - 64;
   if (panelVisible && panel.top < s.top) y -= kPanelHeight + 6;
-  if (y < 0) y = s.top + 6;
+  if (y < 0) {
+    y = s.top + 6;
+    // A panel placed inside the selection sits there too: the box goes below it.
+    const bool overlaps = x < panel.right && panel.left < x + kInfoBoxWidth && y < panel.bottom &&
+                          panel.top < y + kInfoBoxHeight;
+    if (panelVisible && overlaps) y = panel.bottom + 6;
+  }
   return {x, y};
 }
 

@@ -29,6 +29,9 @@
 #include "FFLog/FFLog.h"
 #include "core/GlobalUnit.h"
 #include "core/RecordingController.h"
+#include "ui/AddImageOptions.h"
+#include "ui/AddTextOptions.h"
+#include "ui/AddTimestampOptions.h"
 #include "ui/AppIcon.h"
 #include "ui/GlobalHotKeys.h"
 #include "ui/RegionOutline.h"
@@ -111,16 +114,12 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   setCentralWidget(central);
 
   Directory_ = std::make_unique<TfmDirectory>(this);
-  // Until the overlay option dialogs are set, the Options buttons open plain
-  // dialogs with their captions.
-  const std::tuple<QDialog**, const char*, const char*> dialogs[] = {
-      {&TextOptions_, "frmAddTextOptions", "Add Text Options"},
-      {&TimestampOptions_, "frmAddTimestampOptions", "Add Time Stamp Options"},
-      {&ImageOptions_, "frmAddImageOptions", "Add Watermark Options"}};
-  for (const auto& [dialog, name, caption] : dialogs) {
-    *dialog = Named<QDialog>(name, this);
-    (*dialog)->setWindowTitle(caption);
-  }
+  // The overlay option dialogs live as long as the window; they read the
+  // settings file the window names at the time.
+  const auto settingsFile = [this] { return IniFileName(); };
+  TextOptions_ = new TfrmAddTextOptions(settingsFile, this);
+  TimestampOptions_ = new TfrmAddTimestampOptions(settingsFile, this);
+  ImageOptions_ = new TfrmAddImageOptions(settingsFile, this);
   HotKeys_ = std::make_unique<TGlobalHotKeys>([this](int id) { HotKeyPressed(id); });
   StopTimer_ = new QTimer(this);
   StopTimer_->setObjectName("StopTimer");

@@ -306,6 +306,9 @@ void TfrmMain::SelectRegionClicked() {
     SetStatusText(QString("Recorder Status: select region %1 x %2").arg(width).arg(height));
     SetInsetFlag();
   });
+  // A right click with nothing selected ends the program the way closing the
+  // window does.
+  connect(window, &TfrmScreenShots::endApplicationRequested, this, &QWidget::close);
 }
 
 void TfrmMain::BuildLanguageMenu() {

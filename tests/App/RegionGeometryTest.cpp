@@ -112,6 +112,11 @@ TEST(RegionGeometry, InfoBoxSitsAboveTheSelectionAndMakesRoomForThePanel) {
   // No room above: inside below the top; near the right edge: to the left.
   EXPECT_EQ(InfoBoxPosition({100, 40, 400, 300}, window, false, {}), (TRegionPoint{106, 46}));
   EXPECT_EQ(InfoBoxPosition({1100, 200, 1200, 300}, window, false, {}), (TRegionPoint{854, 136}));
+  // With the panel inside the selection as well, the box goes below the panel.
+  const TRegionRect tall{600, 10, 800, 1024};
+  const TRegionPoint panel = PanelPosition(tall, window);
+  EXPECT_EQ(InfoBoxPosition(tall, window, true, {panel.x, panel.y, panel.x + 113, panel.y + 28}),
+            (TRegionPoint{606, 16 + 28 + 6}));
 }
 
 TEST(RegionGeometry, MagnifierStaysOnTheDesktop) {

@@ -143,6 +143,7 @@ TEST_F(ScreenShotMainTest, ASelectionOnTheWholeHeightGetsThePanelInsideBelowItsT
   Select({600, h}, {800, 10});
   window_->repaint();
   EXPECT_EQ(window_->PanelGeometry().topLeft(), QPoint(800 - 113 - 6, 16));
+  EXPECT_EQ(window_->InfoBoxPosition(), QPoint(606, 16 + 28 + 6));
   SaveScreenshot(window_.get(), QStringLiteral("region-2-panel-inside"));
   Open();
   Select({600, h - 20}, {800, 300});

@@ -75,7 +75,7 @@ class TCaptureInput {
 // Packets of one stream.
 std::vector<const AVPacket*> OfStream(const std::vector<::vexa::TPacketPtr>& packets, int index);
 
-// 0xRRGGBB of pixel (x, y) of a BGRA frame of `width` pixels.
+// 0xRRGGBB of pixel (x, y) of a BGR0 frame of `width` pixels.
 uint32_t PixelAt(const AVPacket* frame, int width, int x, int y);
 
 // A top-level X window on its own connection, filled with one colour,

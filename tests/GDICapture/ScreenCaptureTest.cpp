@@ -95,7 +95,7 @@ TEST_P(CaptureRateTest, PatternCountAndTimestamps) {
   EXPECT_EQ(st->codecpar->codec_id, AV_CODEC_ID_RAWVIDEO);
   EXPECT_EQ(st->codecpar->width, 180);
   EXPECT_EQ(st->codecpar->height, 40);
-  EXPECT_EQ(st->codecpar->format, AV_PIX_FMT_BGRA);
+  EXPECT_EQ(st->codecpar->format, AV_PIX_FMT_BGR0);  // depth 24: no transparency
   EXPECT_EQ(av_q2d(st->avg_frame_rate), rc.Fps);
   EXPECT_EQ(st->time_base.den, 1000000);
   EXPECT_EQ(st->codecpar->bit_rate, std::llrint(180 * 40 * 4 * rc.Fps * 8));

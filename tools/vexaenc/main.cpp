@@ -47,7 +47,9 @@ const char* const Usage =
     "Progress lines go to standard output, the log to standard error. SIGINT or\n"
     "SIGTERM stops the task; the output file is finished before vexaenc exits.\n"
     "Exit status: 0 when the task ran to its end or was stopped by a signal,\n"
-    "1 when adding the input or output or the run failed, 2 for a usage error.\n";
+    "1 when adding the input or output or the run failed, 2 for a usage error.\n"
+    "A run that a fault ended early (a lost display, a disk running full) has\n"
+    "finished its file as far as it could and exits with 1 and the reason.\n";
 
 struct TArguments {
   vexa::TLogLevel LogLevel = vexa::llInfo;
@@ -160,6 +162,9 @@ void PrintProgress(const vexa::TProgressInfo& p) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Past a file-size limit a write fails (and the run reports it) instead of
+  // the signal ending the process.
+  std::signal(SIGXFSZ, SIG_IGN);
   TArguments args;
   if (const int status = ParseArguments(argc, argv, args)) return status < 0 ? 0 : status;
 
