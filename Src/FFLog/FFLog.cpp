@@ -94,27 +94,33 @@ TLogState& State() {
 }
 
 thread_local int tDelivering = 0;  // lines this thread is delivering (nested)
+thread_local bool tNeverWait = false;  // see TLogWithoutWaiting
 
-// Counts one line in delivery; created under LoggerLock.
+// Counts one line in delivery; created under LoggerLock. A line delivered by
+// the logging thread itself also counts in tDelivering; a line handed to the
+// main thread's queue does not (it ends on the main thread).
 class TFlight {
  public:
-  TFlight() {
+  explicit TFlight(bool byThisThread = true) : ByThisThread_(byThisThread) {
     TLogState& s = State();
     std::lock_guard<std::mutex> guard(s.FlightLock);
     ++s.InFlight;
-    ++tDelivering;
+    if (ByThisThread_) ++tDelivering;
   }
   ~TFlight() {
     TLogState& s = State();
     {
       std::lock_guard<std::mutex> guard(s.FlightLock);
       --s.InFlight;
-      --tDelivering;
+      if (ByThisThread_) --tDelivering;
     }
     s.FlightDone.notify_all();
   }
   TFlight(const TFlight&) = delete;
   TFlight& operator=(const TFlight&) = delete;
+
+ private:
+  bool ByThisThread_;
 };
 
 void WaitForDeliveries() {
@@ -208,6 +214,10 @@ TFFLogger* CurrentOrOnDemand(bool createAfterShutDown) {
   return s.Current;
 }
 
+// Whether a line of the calling thread for a main-thread OnLog goes through
+// the main thread's queue without waiting for it.
+bool HandToMainThread(bool inMainThread) { return inMainThread && tNeverWait && !IsMainThread(); }
+
 void CallHandler(const TLogEvent& handler, const TLogInfo& info, bool inMainThread) {
   try {
     if (inMainThread && !IsMainThread())
@@ -217,6 +227,19 @@ void CallHandler(const TLogEvent& handler, const TLogInfo& info, bool inMainThre
   } catch (...) {
     // A failing handler must not disturb the code that logs.
   }
+}
+
+// Queues OnLog for the main thread; the line stays in flight until it ran.
+// Called under LoggerLock, like the creation of any flight.
+void QueueHandler(const TLogEvent& handler, TLogInfo info) {
+  auto flight = std::make_shared<TFlight>(false);
+  Queue([handler, info = std::move(info), flight] {
+    try {
+      handler(info.Sender, info.ThreadID, info.LogLevel, info.LogMsg);
+    } catch (...) {
+      // A failing handler must not disturb the main thread either.
+    }
+  });
 }
 
 // Runs the outputs of one line: OnLog, then the log file. Media lines carry
@@ -238,18 +261,25 @@ void Deliver(TLogInfo info, bool direct) {
     if (!direct) info.Sender = current;
     handler = TAccess::OnLog(*current);
     inMainThread = TAccess::TriggerEventInMainThread(*current);
-    flight.emplace();
+    if (handler && HandToMainThread(inMainThread))
+      QueueHandler(handler, info);
+    else
+      flight.emplace();
   }
-  if (handler) CallHandler(handler, info, inMainThread);
+  if (handler && flight) CallHandler(handler, info, inMainThread);
   std::string failure;
   {
     TLock guard(s.LoggerLock);
     if (s.LogToFile && !s.LogFile.empty())
       failure = s.File.Write(s.LogFile, FormatLogFileLine(now, info.ThreadID,
                                                           LogLevelName(info.LogLevel), info.LogMsg));
+    // The file failed: said once through OnLog, then the file is left alone
+    // until LogFile or LogToFile changes.
+    if (!failure.empty() && handler && HandToMainThread(inMainThread)) {
+      QueueHandler(handler, TLogInfo{logger, info.ThreadID, llError, failure});
+      failure.clear();
+    }
   }
-  // The file failed: said once through OnLog, then the file is left alone
-  // until LogFile or LogToFile changes.
   if (!failure.empty() && handler)
     CallHandler(handler, TLogInfo{logger, info.ThreadID, llError, failure}, inMainThread);
 }
@@ -473,6 +503,10 @@ void TFFLogger::SetOnLog(TLogEvent value) {
   OnLog_ = std::move(value);
   UpdateInactive();
 }
+
+TLogWithoutWaiting::TLogWithoutWaiting() : Previous_(tNeverWait) { tNeverWait = true; }
+
+TLogWithoutWaiting::~TLogWithoutWaiting() { tNeverWait = Previous_; }
 
 TFFLogger& GetFFLogger() {
   TLock guard(State().LoggerLock);

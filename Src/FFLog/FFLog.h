@@ -61,7 +61,8 @@ class TFFLogger : public TFFBaseComponent {
   void SetLogToFile(bool value);
 
   // When set (the default), OnLog for a line logged on another thread runs on
-  // the main thread and the logging thread waits for it.
+  // the main thread and the logging thread waits for it (unless the thread
+  // logs without waiting, TLogWithoutWaiting).
   bool TriggerEventInMainThread() const;
   void SetTriggerEventInMainThread(bool value);
 
@@ -84,6 +85,22 @@ class TFFLogger : public TFFBaseComponent {
   bool TriggerEventInMainThread_ = true;
   std::atomic<int> LogLevel_{llInfo};
   TLogEvent OnLog_;
+};
+
+// While one exists on a thread, that thread never waits for the main thread
+// when it logs (the capture threads, which must keep their pace while the
+// main thread is busy): a line whose OnLog runs on the main thread is queued
+// there and the logging thread goes on at once. The line still counts as in
+// delivery until OnLog ran, so a logger's destructor waits for it.
+class TLogWithoutWaiting {
+ public:
+  TLogWithoutWaiting();
+  ~TLogWithoutWaiting();
+  TLogWithoutWaiting(const TLogWithoutWaiting&) = delete;
+  TLogWithoutWaiting& operator=(const TLogWithoutWaiting&) = delete;
+
+ private:
+  bool Previous_;
 };
 
 // The current logger; creates one on demand when none exists.

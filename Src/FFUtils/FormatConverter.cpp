@@ -140,11 +140,16 @@ void TFormatConverter::CopyToBitmap() {
 
 void TFormatConverter::CopyFromBitmap() {
   RequireCurrent("CopyFromBitmap");
+  CopyFromBitmap(*Current_);
+}
+
+void TFormatConverter::CopyFromBitmap(const TAVPicture& ADest) {
+  RequireCurrent("CopyFromBitmap");
   std::lock_guard<std::recursive_mutex> canvas(Bitmap_.CanvasLock());
   const int rows = std::min(CurrentHeight_, Bitmap_.Height());
-  const size_t bytes = static_cast<size_t>(std::min(Current_->LineSize[0], Bitmap_.RowBytes()));
+  const size_t bytes = static_cast<size_t>(std::min(ADest.LineSize[0], Bitmap_.RowBytes()));
   for (int y = 0; y < rows; ++y)
-    memcpy(Current_->Data[0] + static_cast<ptrdiff_t>(y) * Current_->LineSize[0], Bitmap_.ScanLine(y), bytes);
+    memcpy(ADest.Data[0] + static_cast<ptrdiff_t>(y) * ADest.LineSize[0], Bitmap_.ScanLine(y), bytes);
 }
 
 bool TFormatConverter::BitmapToFrame(const TAVPicture& ADest, int APixFmt, int AHeight, int AWidth) {

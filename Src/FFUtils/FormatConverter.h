@@ -78,6 +78,9 @@ class TFormatConverter {
   // FFmpegException without a current picture.
   void CopyToBitmap();
   void CopyFromBitmap();
+  // The bitmap's rows into ADest, a picture of the current picture's size
+  // in the bitmap's layout (the current picture itself stays as it is).
+  void CopyFromBitmap(const TAVPicture& ADest);
   // Converts the current picture into ADest. False (LastError set) when the
   // conversion cannot be set up; raises without a current picture.
   bool BitmapToFrame(const TAVPicture& ADest, int APixFmt, int AHeight, int AWidth);

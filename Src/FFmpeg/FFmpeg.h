@@ -249,11 +249,15 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   bool VHookActive = false;
 
   // Converts the picture onto the converter's bitmap, runs the hook with it
-  // and writes the drawing back when the hook leaves Update set. Returns
-  // whether the bitmap shows exactly the picture. Clears ASlot when the hook
-  // asks to stop or a conversion fails.
+  // and writes the drawing back when the hook leaves Update set: into the
+  // picture itself, or into the picture AWriteTarget hands out (of the same
+  // format and size; nullptr: no write-back, the failure already logged).
+  // Returns whether the bitmap shows exactly the picture. Clears ASlot when
+  // the hook asks to stop or a conversion fails.
+  using TWriteTarget = std::function<const TAVPicture*()>;
   bool RunVideoHook(TTaskVideoHookCallback& ASlot, TFormatConverter& AConverter, const TAVPicture& APicture,
-                    int APixFmt, int AWidth, int AHeight, int64_t APTS, int AFrameNumber);
+                    int APixFmt, int AWidth, int AHeight, int64_t APTS, int AFrameNumber,
+                    const TWriteTarget& AWriteTarget = nullptr);
   // The vhook option: loads the module (once per process) and configures it.
   // Failures end through AbortWithError "Failed to add video hook function: ".
   int AddVHook(const std::string& AArg);
@@ -347,7 +351,7 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   struct TRoomWatch {
     int64_t Bytes = 0;    // written at the last check
     int64_t Time = 0;     // of the last check
-    double Rate = 0;      // bytes per second, a slowly falling peak
+    double Rate = 0;      // bytes per second, averaged over about a second
   };
   std::vector<TRoomWatch> RoomWatch_;
   std::vector<bool> TrailerFailed_;
@@ -380,6 +384,9 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   // AMallocMessage (or the size message) when it cannot.
   AVBufferRef* CopyToHookBuffer(THookBuffer& ABuffer, const AVFrame* AFrame, bool ADeinterlace,
                                 const char* AMallocMessage, TAVPicture& APicture);
+  // The same without copying: a buffer laid out for AFrame's picture.
+  AVBufferRef* NewHookPicture(THookBuffer& ABuffer, const AVFrame* AFrame, const char* AMallocMessage,
+                              TAVPicture& APicture);
   // Makes the buffer's picture the frame's picture.
   void ReplacePicture(AVFrame* AFrame, AVBufferRef* ABuffer, const TAVPicture& APicture);
   std::atomic<int64_t> StopRequestTime_{0};  // wall clock of the first stop request

@@ -99,8 +99,8 @@ AVBufferRef* TCustomFFmpeg::THookBuffer::Get(size_t ASize) {
   return av_buffer_pool_get(Pool_);
 }
 
-AVBufferRef* TCustomFFmpeg::CopyToHookBuffer(THookBuffer& ABuffer, const AVFrame* AFrame, bool ADeinterlace,
-                                             const char* AMallocMessage, TAVPicture& APicture) {
+AVBufferRef* TCustomFFmpeg::NewHookPicture(THookBuffer& ABuffer, const AVFrame* AFrame, const char* AMallocMessage,
+                                           TAVPicture& APicture) {
   const AVPixelFormat format = static_cast<AVPixelFormat>(AFrame->format);
   const int size = av_image_get_buffer_size(format, AFrame->width, AFrame->height, 1);
   if (size < 0) {
@@ -114,6 +114,14 @@ AVBufferRef* TCustomFFmpeg::CopyToHookBuffer(THookBuffer& ABuffer, const AVFrame
   }
   APicture = TAVPicture{};
   av_image_fill_arrays(APicture.Data, APicture.LineSize, buffer->data, format, AFrame->width, AFrame->height, 1);
+  return buffer;
+}
+
+AVBufferRef* TCustomFFmpeg::CopyToHookBuffer(THookBuffer& ABuffer, const AVFrame* AFrame, bool ADeinterlace,
+                                             const char* AMallocMessage, TAVPicture& APicture) {
+  AVBufferRef* buffer = NewHookPicture(ABuffer, AFrame, AMallocMessage, APicture);
+  if (!buffer) return nullptr;
+  const AVPixelFormat format = static_cast<AVPixelFormat>(AFrame->format);
   if (ADeinterlace && Deinterlace(APicture, AFrame)) return buffer;
   if (ADeinterlace) Log(this, llWarning, "Deinterlacing failed.");
   av_image_copy(APicture.Data, APicture.LineSize, const_cast<const uint8_t**>(AFrame->data), AFrame->linesize, format,
@@ -143,7 +151,7 @@ void TCustomFFmpeg::ReplacePicture(AVFrame* AFrame, AVBufferRef* ABuffer, const 
 
 bool TCustomFFmpeg::RunVideoHook(TTaskVideoHookCallback& ASlot, TFormatConverter& AConverter,
                                  const TAVPicture& APicture, int APixFmt, int AWidth, int AHeight, int64_t APTS,
-                                 int AFrameNumber) {
+                                 int AFrameNumber, const TWriteTarget& AWriteTarget) {
   std::lock_guard<std::recursive_mutex> canvas(AConverter.Bitmap().CanvasLock());
   bool ready = AConverter.FrameToBitmap(APicture, APixFmt, true, AHeight, AWidth);
   bool disconnect = !ready;
@@ -158,9 +166,12 @@ bool TCustomFFmpeg::RunVideoHook(TTaskVideoHookCallback& ASlot, TFormatConverter
       Log(this, llError, "Error occurs VideoHook event: " + ExceptionText(std::current_exception()));
       update = false;
     }
-    if (update) {
+    const TAVPicture* target = update ? (AWriteTarget ? AWriteTarget() : &APicture) : nullptr;
+    if (target && !AConverter.Converted()) {
+      AConverter.CopyFromBitmap(*target);
+    } else if (target) {
       AConverter.CopyFromBitmap();
-      if (AConverter.Converted() && !AConverter.BitmapToFrame(APicture, APixFmt, AHeight, AWidth)) {
+      if (!AConverter.BitmapToFrame(*target, APixFmt, AHeight, AWidth)) {
         Log(this, llError, AConverter.LastError());
         disconnect = true;
       }
@@ -178,6 +189,22 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStream* AStream, AVFrame* AFrame)
   AStream->HookFrameNumber++;
   const int64_t pts = AStream->Pts;
   if (!DoDeinterlace && !FrameInputHook && !VideoInputHook && !VHookActive) return;
+
+  if (VideoInputHook && !FrameInputHook && !DoDeinterlace) {
+    // The bitmap is filled from the decoder's picture; only a drawing to
+    // write back needs a picture of the task's own, which then replaces the
+    // frame's (the decoder's buffers are never changed).
+    AVBufferRef* buffer = nullptr;
+    TAVPicture written;
+    RunVideoHook(VideoInputHook, HookConverter, PictureOf(AFrame), AFrame->format, AFrame->width, AFrame->height, pts,
+                 AStream->HookFrameNumber, [&]() -> const TAVPicture* {
+                   buffer = NewHookPicture(InputHookBuffer_, AFrame,
+                                           "memory malloc error in pre_process_video_frame().", written);
+                   return buffer ? &written : nullptr;
+                 });
+    if (buffer) ReplacePicture(AFrame, buffer, written);
+    return;
+  }
 
   // The hooks work on a copy: the decoder's buffers are never changed.
   TAVPicture picture;

@@ -233,8 +233,17 @@ void TCustomFFmpeg::DecodeVideo(TInputStream* ist, AVFrame* frame, const AVPacke
   for (TInputFilter* f : ist->Filters) {
     if (!f->Filter) continue;
     if (!frame->sample_aspect_ratio.num) frame->sample_aspect_ratio = ist->Stream->sample_aspect_ratio;
-    if (av_buffersrc_add_frame_flags(f->Filter, frame, kPushFlags) < 0)
-      AbortWithError("Failed to inject frame into filter network");
+    AVFrame* in = frame;
+    if (f->ConvertTo != AV_PIX_FMT_NONE) {
+      // The graph takes the picture converted (after the input hooks, which
+      // see it as decoded).
+      in = f->Converted.get();
+      av_frame_unref(in);
+      if (f->Converter->Convert(frame, in) < 0) AbortWithError("Failed to inject frame into filter network");
+    }
+    const int ret = av_buffersrc_add_frame_flags(f->Filter, in, kPushFlags);
+    if (in != frame) av_frame_unref(in);
+    if (ret < 0) AbortWithError("Failed to inject frame into filter network");
   }
 }
 

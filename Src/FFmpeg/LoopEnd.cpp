@@ -24,8 +24,9 @@ namespace vexa {
 
 namespace {
 
-// How long live inputs may take to hand over what they hold.
-constexpr int64_t kDrainTime = 3000000;
+// How long live inputs may take to hand over what they hold (a slow
+// encoder works off the pictures queued before the stop meanwhile).
+constexpr int64_t kDrainTime = 10000000;
 
 // What finishing an output may still need: a fixed amount, the trailer
 // (an index entry or two per packet written) and the data of a few seconds
@@ -77,8 +78,11 @@ void TCustomFFmpeg::CheckOutputRoom(int64_t ANow) {
     const int64_t written = avio_tell(oc->pb);
     TRoomWatch& watch = RoomWatch_[i];
     if (watch.Time > 0 && ANow > watch.Time) {
-      const double rate = static_cast<double>(written - watch.Bytes) * 1e6 / static_cast<double>(ANow - watch.Time);
-      watch.Rate = std::max(rate, watch.Rate * 0.98);
+      // A moving average over about a second: bursts of a queue being
+      // drained do not count as the rate.
+      const double seconds = static_cast<double>(ANow - watch.Time) / 1e6;
+      const double rate = static_cast<double>(written - watch.Bytes) / seconds;
+      watch.Rate += (rate - watch.Rate) * std::min(1.0, seconds);
     }
     watch.Bytes = written;
     watch.Time = ANow;

@@ -415,6 +415,15 @@ int TCustomFFmpeg::OpenEncoder(TOutputStream* ost, std::string& AError) {
     AError = "av_malloc failed";
     return ret;
   }
+  // Raw packed pictures with padding (BGR0: 24 bits of colour in 32) take
+  // the padded size a pixel; the file's header must say so, or players read
+  // the rows with the wrong stride.
+  if (enc->codec_type == AVMEDIA_TYPE_VIDEO && enc->codec_id == AV_CODEC_ID_RAWVIDEO) {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(enc->pix_fmt);
+    if (desc && !(desc->flags & (AV_PIX_FMT_FLAG_PLANAR | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL)))
+      ost->Stream->codecpar->bits_per_coded_sample =
+          std::max(ost->Stream->codecpar->bits_per_coded_sample, av_get_padded_bits_per_pixel(desc));
+  }
   ost->Stream->time_base = enc->time_base;  // a hint; the muxer settles it in the header
   if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
     ost->Stream->avg_frame_rate = ost->FrameRate;

@@ -175,6 +175,9 @@ class TCustomFFmpegOpt {
   TFilterGraph* InitSimpleFilterGraph(TInputStream& ist, TOutputStream& ost);
   // (Re)builds the library graph. 0 or a negative library code.
   int ConfigureFilterGraph(TFilterGraph& fg);
+  // One build of the library graph (ConfigureFilterGraph decides the input
+  // conversion around it).
+  int BuildFilterGraph(TFilterGraph& fg);
   // Configures every complex graph not configured yet; the first error.
   int ConfigureComplexFilterGraphs();
   // Creates the output stream for an unbound complex-graph output.

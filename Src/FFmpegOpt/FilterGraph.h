@@ -12,6 +12,9 @@ extern "C" {
 #include <libavfilter/avfilter.h>
 }
 
+#include "FFUtils/YuvConverter.h"
+#include "FFmpegOpt/CodecContext.h"
+
 namespace vexa {
 
 struct TInputStream;
@@ -35,6 +38,14 @@ struct TInputFilter {
   TInputStream* InputStream = nullptr;
   TFilterGraph* Graph = nullptr;
   std::string Name;  // filter instance name, ":" and the pad name when it has several inputs
+  // When the graph's first step would be a same-size conversion of the
+  // decoded pictures to yuv420p, the engine converts them itself before they
+  // enter (Converter, into Converted) and the source takes yuv420p.
+  // AV_PIX_FMT_NONE: the pictures enter as decoded. Decided anew by every
+  // configuration of the graph.
+  AVPixelFormat ConvertTo = AV_PIX_FMT_NONE;
+  std::unique_ptr<TYuvConverter> Converter;
+  TAVFramePtr Converted;
 };
 
 // One graph output: the buffer sink that feeds an output stream.

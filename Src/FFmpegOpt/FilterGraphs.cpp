@@ -263,8 +263,9 @@ int TGraphBuilder::ConfigureInputVideo(TInputFilter& ifilter, const AVFilterInOu
   if (!sar.num && dec) sar = dec->sample_aspect_ratio;
   if (!sar.den) sar = AVRational{0, 1};
 
+  const int format = ifilter.ConvertTo != AV_PIX_FMT_NONE ? ifilter.ConvertTo : ist.ResamplePixFmt;
   std::string args = StrFormat("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", ist.ResampleWidth,
-                               ist.ResampleHeight, ist.ResamplePixFmt, tb.num, tb.den, sar.num, sar.den);
+                               ist.ResampleHeight, format, tb.num, tb.den, sar.num, sar.den);
   if (fr.num && fr.den) args += StrFormat(":frame_rate=%d/%d", fr.num, fr.den);
   const std::string name = StrFormat("graph %d input from stream %d:%d", Fg.Index, ist.FileIndex, st->index);
   int ret = CreateFilter(&ifilter.Filter, "buffer", name, args, Graph);
@@ -526,7 +527,68 @@ TFilterGraph* TCustomFFmpegOpt::InitSimpleFilterGraph(TInputStream& ist, TOutput
   return result;
 }
 
+namespace {
+
+// Filters that pass pictures on unchanged.
+bool PassesPicturesOn(const AVFilterContext* f) {
+  const char* name = f->filter->name;
+  return f->nb_inputs == 1 && f->nb_outputs == 1 && (!std::strcmp(name, "null") || !std::strcmp(name, "setpts"));
+}
+
+// Whether the configured graph's first step for the pictures of `ifilter` is
+// a scaler the engine put there (an automatic conversion or the output's
+// scaler) that turns them, of an even size, into yuv420p of the same size;
+// the engine can then convert them itself before the graph.
+bool ConvertsFirstToYuv420(const TInputFilter& ifilter) {
+  const AVFilterContext* source = ifilter.Filter;
+  if (!source || source->nb_outputs != 1 || !source->outputs[0]) return false;
+  const AVFilterLink* in = source->outputs[0];
+  // Odd sizes stay with swscale: it places the chroma of an odd size
+  // differently, and the pictures would differ by more than rounding. So do
+  // pictures of one chroma row or column, which it filters at the edges.
+  if (in->type != AVMEDIA_TYPE_VIDEO || !YuvConverterAccepts(static_cast<AVPixelFormat>(in->format)) ||
+      in->w % 2 || in->h % 2 || in->w < 4 || in->h < 4)
+    return false;
+  const AVFilterLink* link = in;
+  while (link->dst && PassesPicturesOn(link->dst) && link->dst->outputs[0]) link = link->dst->outputs[0];
+  const AVFilterContext* scaler = link->dst;
+  if (!scaler || std::strcmp(scaler->filter->name, "scale") != 0 || scaler->nb_outputs != 1 || !scaler->outputs[0])
+    return false;
+  const char* name = scaler->name ? scaler->name : "";
+  if (std::strncmp(name, "auto_scale", 10) != 0 && std::strncmp(name, "scaler for output stream", 24) != 0)
+    return false;
+  const AVFilterLink* out = scaler->outputs[0];
+  return link->format == in->format && link->w == in->w && link->h == in->h && out->format == AV_PIX_FMT_YUV420P &&
+         out->w == in->w && out->h == in->h;
+}
+
+}  // namespace
+
 int TCustomFFmpegOpt::ConfigureFilterGraph(TFilterGraph& fg) {
+  for (auto& ifilter : fg.Inputs) ifilter->ConvertTo = AV_PIX_FMT_NONE;
+  int ret = BuildFilterGraph(fg);
+  if (ret < 0 || fg.GraphDescription || fg.Inputs.size() != 1) return ret;
+  TInputFilter& ifilter = *fg.Inputs[0];
+  if (!ifilter.InputStream || ifilter.InputStream->MediaType() != AVMEDIA_TYPE_VIDEO ||
+      !ConvertsFirstToYuv420(ifilter))
+    return ret;
+
+  // The same graph once more, fed yuv420p.
+  if (!ifilter.Converter) ifilter.Converter = std::make_unique<TYuvConverter>();
+  if (!ifilter.Converted) ifilter.Converted.reset(av_frame_alloc());
+  if (!ifilter.Converted) return AVERROR(ENOMEM);
+  const char* from = av_get_pix_fmt_name(static_cast<AVPixelFormat>(ifilter.Filter->outputs[0]->format));
+  ifilter.ConvertTo = AV_PIX_FMT_YUV420P;
+  if ((ret = BuildFilterGraph(fg)) >= 0) {
+    LogFmt(this, llVerbose, "%s: %s pictures are converted to yuv420p before the graph", ifilter.Name.c_str(),
+           from ? from : "?");
+    return ret;
+  }
+  ifilter.ConvertTo = AV_PIX_FMT_NONE;
+  return BuildFilterGraph(fg);
+}
+
+int TCustomFFmpegOpt::BuildFilterGraph(TFilterGraph& fg) {
   // Filter arguments are read (and the engine's own are written) with "."
   // as the decimal point, whatever the process locale says.
   const TCNumericLocale numericLocale;

@@ -1,5 +1,6 @@
 #include "GDICapture/CaptureContext.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -89,6 +90,16 @@ void TCaptureContext::Fail(int errorCode, const std::string& why) {
 std::string TCaptureContext::FailureText() const {
   std::lock_guard<std::mutex> guard(FailureLock_);
   return FailureText_;
+}
+
+AVBufferRef* TCaptureContext::TakeFrameBuffer() {
+  if (!FramePool) {
+    if (FrameBytes <= 0 || FrameBytes > INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE) return nullptr;
+    FramePool.reset(av_buffer_pool_init(static_cast<size_t>(FrameBytes) + AV_INPUT_BUFFER_PADDING_SIZE,
+                                        av_buffer_allocz));
+    if (!FramePool) return nullptr;
+  }
+  return av_buffer_pool_get(FramePool.get());
 }
 
 void JoinCaptureThread(std::thread& thread, const std::atomic<bool>& running) {

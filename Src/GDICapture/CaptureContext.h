@@ -14,6 +14,7 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/buffer.h>
 #include <libavutil/pixfmt.h>
 #include <libavutil/samplefmt.h>
 }
@@ -31,6 +32,12 @@ struct TPacketDeleter {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
 using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
+
+// Frees the pool once the last of its buffers came back.
+struct TBufferPoolDeleter {
+  void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
+};
+using TBufferPoolPtr = std::unique_ptr<AVBufferPool, TBufferPoolDeleter>;
 
 // The packet queue: oldest first, guarded by its mutex, with a manual-reset
 // event that producers set after appending and the reader resets when it
@@ -99,6 +106,13 @@ class TCaptureContext {
   void Fail(int errorCode, const std::string& why = std::string());
   std::string FailureText() const;
 
+  // A payload buffer for one video packet (FrameBytes and the zeroed padding
+  // the decoders may read), from a pool: a buffer comes back when the last
+  // packet or frame that refers to it goes, so a recording reuses a few
+  // buffers instead of allocating one per frame. Null when out of memory.
+  // The grabber thread's.
+  AVBufferRef* TakeFrameBuffer();
+
   AVFormatContext* FormatContext = nullptr;  // logging object and owner
   std::atomic<bool> Started{false};
   std::atomic<int64_t> StartTime{0};  // av_gettime of the first frame; 0 = not yet
@@ -125,6 +139,7 @@ class TCaptureContext {
   AVPixelFormat PixelFormat = AV_PIX_FMT_NONE;
   bool ShowFrame = false;
   int DropCounter = 0;
+  TBufferPoolPtr FramePool;
   std::unique_ptr<TScreenSource> Screen;
   std::unique_ptr<TScreenThread> ScreenThread;
   std::unique_ptr<TFrameForm> FrameForm;

@@ -128,9 +128,11 @@ bool TScreenThread::CaptureFrame(TCaptureContext& c) {
       TPacketPtr packet(av_packet_alloc());
       if (!packet) {
         failure = 1;
-      } else if (av_new_packet(packet.get(), c.FrameBytes) < 0) {
+      } else if (!(packet->buf = c.TakeFrameBuffer())) {
         failure = 2;
       } else {
+        packet->data = packet->buf->data;
+        packet->size = c.FrameBytes;
         packet->stream_index = c.VideoStreamIndex;
         packet->pts = timestamp;
         c.Screen->CopyBits(packet->data);
@@ -146,6 +148,7 @@ bool TScreenThread::CaptureFrame(TCaptureContext& c) {
 }
 
 void TScreenThread::Execute() {
+  const TLogWithoutWaiting neverWait;  // the grabber keeps its pace
   TCaptureContext& c = Context_;
   while (!c.Started.load() && !Terminated_.load())
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr auto kServerTimeout = std::chrono::seconds(5);
 constexpr int kFragmentMs = 10;  // delivery granularity of the record stream
+constexpr int64_t kClockReportUs = 30000000;
 
 int64_t BytesToUsec(int64_t bytes, int bytesPerSec) {
   return bytesPerSec > 0 ? bytes * 1000000 / bytesPerSec : 0;
@@ -194,6 +196,7 @@ bool TWaveInput::Open() {
   // The four buffers start empty, the first one current.
   Current_ = 0;
   Filled_ = 0;
+  Retimer_ = std::make_unique<TSoundRetimer>(C_.SampleRate, C_.Channels, C_.BitsPerSample);
   Running_.store(true);
   Thread_ = std::thread([this] {
     Execute();
@@ -244,27 +247,21 @@ void TWaveInput::Finish(int64_t end) {
 }
 
 int64_t TWaveInput::ReceivedEnd() const {
-  return Origins_.empty() ? INT64_MIN : Origin_ + BytesToUsec(ReceivedBytes_, Format_.AvgBytesPerSec);
+  return Retimer_->Anchored() ? Retimer_->OutputTime(Retimer_->OutputFrames()) : INT64_MIN;
 }
 
 void TWaveInput::FillSilence(int64_t upTo) {
-  if (Origins_.empty()) {
-    // Nothing was received before the loss: the silence starts there.
-    NoteDelivery(LostAt_, LostAt_);
-    Origin_ = LostAt_;
-  }
-  const int64_t origin = EarliestOrigin();
-  const int64_t target = (upTo - origin) * Format_.AvgBytesPerSec / 1000000;
-  int64_t n = target - ReceivedBytes_;
-  n -= n % Format_.BlockAlign;
-  if (n > 0) Consume(nullptr, static_cast<size_t>(n), upTo, 0);
+  // Nothing was received before the loss: the silence starts there.
+  Retimer_->AddSilence(LostAt_, upTo);
+  FillBuffers();
 }
 
 void TWaveInput::DeliverTail(int64_t end) {
-  if (Filled_ == 0 || Origins_.empty()) return;
-  const int64_t first = Origin_ + BytesToUsec(ReceivedBytes_ - static_cast<int64_t>(Filled_), Format_.AvgBytesPerSec);
+  if (Filled_ == 0 || !Retimer_->Anchored()) return;
+  const int64_t frameBytes = Format_.BlockAlign;
+  const int64_t first = Retimer_->OutputTime(Retimer_->OutputFrames() - static_cast<int64_t>(Filled_) / frameBytes);
   int64_t keep = (end - first) * Format_.AvgBytesPerSec / 1000000;
-  keep = std::min<int64_t>(keep - keep % Format_.BlockAlign, static_cast<int64_t>(Filled_));
+  keep = std::min<int64_t>(keep - keep % frameBytes, static_cast<int64_t>(Filled_));
   if (keep > 0) Deliver(first, static_cast<int>(keep));
   Filled_ = 0;
 }
@@ -281,6 +278,7 @@ void TWaveInput::Close() {
 }
 
 void TWaveInput::OnStreamState(pa_stream* s, void* self) {
+  const TLogWithoutWaiting neverWait;  // the sound thread keeps its pace
   auto* w = static_cast<TWaveInput*>(self);
   const pa_stream_state_t st = pa_stream_get_state(s);
   if (w->C_.Stopped.load()) return;
@@ -298,7 +296,10 @@ void TWaveInput::OnStreamState(pa_stream* s, void* self) {
   }
 }
 
-void TWaveInput::OnStreamRead(pa_stream*, size_t, void* self) { static_cast<TWaveInput*>(self)->ReadAvailable(); }
+void TWaveInput::OnStreamRead(pa_stream*, size_t, void* self) {
+  const TLogWithoutWaiting neverWait;  // the sound thread keeps its pace
+  static_cast<TWaveInput*>(self)->ReadAvailable();
+}
 
 void TWaveInput::ReadAvailable() {
   pa_stream* s = Stream_.get();
@@ -332,47 +333,40 @@ void TWaveInput::ReadAvailable() {
 }
 
 void TWaveInput::Consume(const void* data, size_t n, int64_t now, int64_t latency) {
-  // Capture clock of the stream: byte P was recorded at Origin + P / rate.
-  // The origin is the earliest delivery seen over the last two seconds
-  // (data is never delivered before it was recorded; late deliveries and
-  // bursts only ever push the estimate up), less the latency the server
-  // reports for the source (for a monitor source the sink's latency counts
+  // The sound goes through the retimer, which puts it on the capture clock.
+  // The latency the server reports for the source is the time from
+  // recording to arrival (for a monitor source the sink's latency counts
   // the other way: what it plays is heard that much later).
-  ReceivedBytes_ += static_cast<int64_t>(n);
-  NoteDelivery(now, now - BytesToUsec(ReceivedBytes_, Format_.AvgBytesPerSec));
-  Latency_ = latency;
-  const int64_t origin = EarliestOrigin() - latency;
-  Origin_ = origin;
-  const int64_t chunkFirstByte = ReceivedBytes_ - static_cast<int64_t>(n);
+  Retimer_->AllowJumps(LastPts_ == INT64_MIN);  // nothing of the output kept yet
+  Retimer_->Add(static_cast<const uint8_t*>(data), n, now, latency);
+  FillBuffers();
+}
 
+void TWaveInput::FillBuffers() {
   const size_t size = static_cast<size_t>(Format_.BufferSize);
-  size_t k = 0;
-  while (k < n) {
-    const size_t take = std::min(n - k, size - Filled_);
-    uint8_t* dst = Buffers_[Current_].data() + Filled_;
-    if (data)
-      std::memcpy(dst, static_cast<const uint8_t*>(data) + k, take);
-    else
-      std::memset(dst, C_.BitsPerSample == 8 ? 0x80 : 0, take);  // a hole reads as silence
-    Filled_ += take;
-    k += take;
-    if (Filled_ == size) {
-      Deliver(origin + BytesToUsec(chunkFirstByte + static_cast<int64_t>(k) - static_cast<int64_t>(size),
-                                   Format_.AvgBytesPerSec));
-      Filled_ = 0;
-      Current_ = (Current_ + 1) % kBufferCount;  // hand the buffer back
-    }
+  const size_t frameBytes = static_cast<size_t>(Format_.BlockAlign);
+  for (;;) {
+    const size_t got = Retimer_->Read(Buffers_[Current_].data() + Filled_, (size - Filled_) / frameBytes);
+    if (got == 0) break;
+    Filled_ += got * frameBytes;
+    if (Filled_ < size) continue;
+    const int64_t frames = static_cast<int64_t>(size / frameBytes);
+    Deliver(Retimer_->OutputTime(Retimer_->OutputFrames() - frames));
+    Filled_ = 0;
+    Current_ = (Current_ + 1) % kBufferCount;  // hand the buffer back
+  }
+  const int64_t now = CaptureClock();
+  if (now - LastClockReport_ >= kClockReportUs) {
+    LastClockReport_ = now;
+    C_.Log(llDebug, "wave clock %+.1f ppm against the capture clock, phase %+.2f ms\n",
+           (Retimer_->RateRatio() - 1) * 1e6, Retimer_->PhaseErrorUs() / 1000);
+  }
+  if (Retimer_->HardSteps() != HardStepsLogged_) {
+    HardStepsLogged_ = Retimer_->HardSteps();
+    C_.Log(llWarning, "wave data %s by %.0f ms, stepped to the capture clock\n",
+           Retimer_->PhaseErrorUs() > 0 ? "late" : "early", std::fabs(Retimer_->PhaseErrorUs()) / 1000);
   }
 }
-
-void TWaveInput::NoteDelivery(int64_t now, int64_t origin) {
-  constexpr int64_t kWindow = 2000000;
-  while (!Origins_.empty() && Origins_.back().second >= origin) Origins_.pop_back();
-  Origins_.emplace_back(now, origin);
-  while (Origins_.front().first < now - kWindow) Origins_.pop_front();
-}
-
-int64_t TWaveInput::EarliestOrigin() const { return Origins_.front().second; }
 
 void TWaveInput::Deliver(int64_t firstTime, int size) {
   if (size < 0) size = Format_.BufferSize;

@@ -1,7 +1,9 @@
 // The sound side of a capture input: one PulseAudio record stream in exactly
 // the requested sample format, its data gathered into four rotating buffers;
 // each full buffer becomes one PCM packet in the input's queue, stamped with
-// the capture time of its first sample.
+// the capture time of its first sample. On the way the sound is resampled
+// onto the capture clock (TSoundRetimer), so that its frame count keeps pace
+// with the pictures however the source's own clock runs.
 #pragma once
 
 #include <pulse/pulseaudio.h>
@@ -9,15 +11,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <deque>
-#include <utility>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "GDICapture/CaptureContext.h"
+#include "GDICapture/SoundRetimer.h"
 
 namespace vexa {
 
@@ -83,20 +84,18 @@ class TWaveInput {
   void Execute();
   void Tick();
   void ReadAvailable();
-  // Appends `n` bytes delivered at `now` (nullptr: silence) to the buffers,
-  // handing over each one that fills.
+  // Passes `n` bytes delivered at `now` (nullptr: silence) through the
+  // retimer into the buffers.
   void Consume(const void* data, size_t n, int64_t now, int64_t latency);
+  // Moves the retimed sound into the buffers, handing over each one that fills.
+  void FillBuffers();
   // While the server is gone: silence up to `upTo`, so that the sound stays
   // in step with the picture.
   void FillSilence(int64_t upTo);
-  // Capture time of the end of the sound received so far.
+  // Capture time of the end of the sound retimed so far.
   int64_t ReceivedEnd() const;
   // Delivers the partly filled buffer, cut at `end`.
   void DeliverTail(int64_t end);
-  // Records one delivery (its time and the stream origin it implies) and
-  // keeps the window's earliest origin at the front.
-  void NoteDelivery(int64_t now, int64_t origin);
-  int64_t EarliestOrigin() const;
   // `size` bytes of the current buffer (all of it by default), whose first
   // sample was recorded at `firstTime`.
   void Deliver(int64_t firstTime, int size = -1);
@@ -110,10 +109,9 @@ class TWaveInput {
   int Current_ = 0;
   size_t Filled_ = 0;
   int64_t LastPts_ = INT64_MIN;
-  int64_t ReceivedBytes_ = 0;
-  std::deque<std::pair<int64_t, int64_t>> Origins_;  // (delivery time, origin), origins increasing
-  int64_t Latency_ = 0;  // of the last delivery
-  int64_t Origin_ = 0;   // stream origin used for the last delivery, latency included
+  std::unique_ptr<TSoundRetimer> Retimer_;  // the sound on the capture clock
+  int64_t LastClockReport_ = 0;
+  int HardStepsLogged_ = 0;
 
   // The server (or the stream) went away while recording: silence stands in.
   bool Lost_ = false;

@@ -47,6 +47,32 @@ QFont MakeOverlayFont(const TOverlayFontSpec& ASpec) {
   return font;
 }
 
+QImage::Format ImageFormatOf(TBitmapFormat AFormat) {
+  switch (AFormat) {
+    case TBitmapFormat::bf8bit:
+      return QImage::Format_Indexed8;
+    case TBitmapFormat::bf15bit:
+      return QImage::Format_RGB555;
+    case TBitmapFormat::bf16bit:
+      return QImage::Format_RGB16;
+    case TBitmapFormat::bf24bit:
+      return QImage::Format_BGR888;
+    case TBitmapFormat::bf32bit:
+      break;
+  }
+  return QImage::Format_RGB32;
+}
+
+QImage WrapBitmap(TBitmap& ABitmap) {
+  if (ABitmap.Empty()) return QImage();
+  QImage image(ABitmap.Bits(), ABitmap.Width(), ABitmap.Height(), ABitmap.RowBytes(), ImageFormatOf(ABitmap.Format()));
+  if (ABitmap.Format() == TBitmapFormat::bf8bit) {
+    const auto& palette = TBitmap::Palette();
+    image.setColorTable(QList<QRgb>(palette.begin(), palette.end()));
+  }
+  return image;
+}
+
 QString FormatTimestamp(const QTime& ATime) {
   return QStringLiteral("%1:%2:%3:%4")
       .arg(ATime.hour(), 2, 10, QLatin1Char('0'))
@@ -93,6 +119,12 @@ void TOverlayPainter::PaintItem(QImage& AImage, const TOverlayItem& AItem, const
   }
   painter.drawText(QRect(APlace, QSize(AImage.width() * 2, th)), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                    drawn);
+}
+
+void TOverlayPainter::PaintBitmap(TBitmap& ABitmap, int AFrameNumber) {
+  QImage image = WrapBitmap(ABitmap);
+  if (image.isNull()) return;
+  PaintFrame(image, AFrameNumber);
 }
 
 void TOverlayPainter::PaintFrame(QImage& AImage, int AFrameNumber) {

@@ -14,6 +14,7 @@
 #include <QString>
 #include <functional>
 
+#include "Base/Bitmap.h"
 #include "core/IniFile.h"
 #include "core/Settings.h"
 
@@ -41,6 +42,11 @@ TOverlayParams LoadOverlayParams(const TIniFile& AIni);
 // its size.
 QFont MakeOverlayFont(const TOverlayFontSpec& ASpec);
 
+// The QImage format over a bitmap's rows, and the image itself (no copy; an
+// indexed bitmap gets the engine's palette).
+QImage::Format ImageFormatOf(TBitmapFormat AFormat);
+QImage WrapBitmap(TBitmap& ABitmap);
+
 // "hh:nn:ss:zz": hours 00-23, minutes and seconds of two digits, the
 // milliseconds zero-padded to at least two digits.
 QString FormatTimestamp(const QTime& ATime);
@@ -67,6 +73,9 @@ class TOverlayPainter {
   // Draws the overlays of one frame into AImage (an image over the frame's
   // rows). AFrameNumber is 1 for the first frame of a recording.
   void PaintFrame(QImage& AImage, int AFrameNumber);
+  // The same on the engine's hook bitmap, its rows wrapped without copying.
+  // The caller holds the bitmap's canvas (the engine does, during a hook).
+  void PaintBitmap(TBitmap& ABitmap, int AFrameNumber);
 
   int FrameWidth() const { return W_; }
   int FrameHeight() const { return H_; }

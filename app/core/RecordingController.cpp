@@ -29,6 +29,11 @@ TRecordingController::~TRecordingController() {
 void TRecordingController::AttachHandlers() {
   Encoder_.SetOnProgress([this](void*, PProgressInfo AInfo) { ProgressHandler(*AInfo); });
   Encoder_.SetOnTerminate([this](void*, const TTerminateInfo& AInfo) { TerminateHandler(AInfo); });
+  // On the engine's thread, with the bitmap's canvas held; Update and
+  // StopHook stay as the engine set them.
+  Encoder_.SetOnVideoInputHook([this](void*, PHookInfo AInfo) {
+    if (AInfo->Bitmap) Overlays_.PaintBitmap(*AInfo->Bitmap, AInfo->FrameNumber);
+  });
   HandlersAttached_ = true;
 }
 

@@ -148,7 +148,12 @@ TRecordingLines BuildRecordingLines(const TRecordControls& AControls, const TReg
   }
   if (ReadBoolSetting(AIni, keys::AddWatermarkOn)) {
     const QString filter = BuildWatermarkFilter(AIni, ReadIntSetting(AIni, keys::ImagePosition));
-    if (!filter.isEmpty()) out += QStringLiteral(" -vf ") + QuoteForOptionLine(filter);
+    if (!filter.isEmpty()) {
+      out += QStringLiteral(" -vf ") + QuoteForOptionLine(filter);
+      // The blend yields a picture with transparency, which raw video in
+      // AVI cannot hold (the file would be unreadable): store plain BGR.
+      if (formatIndex == 5) out += QStringLiteral(" -pix_fmt bgr24");
+    }
   }
   out += QStringLiteral(" -sn -b:v ") + Num(ReadIntSetting(AIni, keys::BitRate)) + QStringLiteral("k -qscale ") +
          Num(AControls.QualityIndex);

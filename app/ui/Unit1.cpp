@@ -25,7 +25,10 @@
 #include <QUrlQuery>
 #include <QVBoxLayout>
 
+#include "FFEncode/FFEncode.h"
+#include "FFLog/FFLog.h"
 #include "core/GlobalUnit.h"
+#include "core/RecordingController.h"
 #include "ui/AddImageOptions.h"
 #include "ui/AddTextOptions.h"
 #include "ui/AddTimestampOptions.h"
@@ -40,7 +43,7 @@ namespace {
 
 constexpr int kOuterWidth = 433;
 constexpr int kOuterHeight = 423;
-constexpr int kBannerHeight = 44;
+constexpr int kBannerHeight = 36;
 
 template <typename T, typename... Args>
 T* Named(const char* name, Args&&... args) {
@@ -57,6 +60,7 @@ QComboBox* DropDownList(const char* name, QWidget* parent) {
   auto* list = Named<QComboBox>(name, parent);
   list->setEditable(false);
   list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  list->setMinimumContentsLength(4);
   return list;
 }
 
@@ -86,6 +90,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   setWindowIcon(RecorderIcon());
   UrlOpener_ = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 
+  CreateSettingsObjects();
   BuildMenu();
   auto* central = Named<QWidget>("pnlMain", this);
   auto* layout = new QVBoxLayout(central);
@@ -120,7 +125,6 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   StopTimer_->setObjectName("StopTimer");
   StopTimer_->setInterval(5);
 
-  CreateSettingsObjects();
   ConnectHandlers();
   ConnectController();
   ApplyFixedOuterSize();
@@ -165,7 +169,7 @@ QWidget* TfrmMain::BuildBanner() {
 QWidget* TfrmMain::BuildSettingsTab() {
   auto* tab = Named<QWidget>("TabSheet1");
   auto* layout = new QVBoxLayout(tab);
-  Compact(layout, 3);
+  Compact(layout, 2);
 
   QGroupBox* region = Group("grpScreenRegion", "Screen Region", tab);
   auto* regionLayout = new QGridLayout(region);
@@ -174,12 +178,16 @@ QWidget* TfrmMain::BuildSettingsTab() {
   presetRow->setSpacing(4);
   presetRow->addWidget(Label("lblPreset", "Preset:", region));
   cmbPreset = DropDownList("cmbPreset", region);
-  presetRow->addWidget(cmbPreset, 1);
+  presetRow->addWidget(cmbPreset);
+  presetRow->addStretch(1);
+  regionLayout->addLayout(presetRow, 0, 0, 1, 8);
+  auto* regionButtons = new QHBoxLayout;
+  regionButtons->setSpacing(4);
   btnSelect = Named<QPushButton>("btnSelect", "Select Region", region);
   btnShow = Named<QPushButton>("btnShow", "Show Region", region);
   btnClose = Named<QPushButton>("btnClose", "Close Region", region);
-  for (QPushButton* button : {btnSelect, btnShow, btnClose}) presetRow->addWidget(button);
-  regionLayout->addLayout(presetRow, 0, 0, 1, 8);
+  for (QPushButton* button : {btnSelect, btnShow, btnClose}) regionButtons->addWidget(button);
+  regionLayout->addLayout(regionButtons, 2, 0, 1, 8);
   edtLeft = NumberField("edtLeft", region);
   edtTop = NumberField("edtTop", region);
   edtW = NumberField("edtW", region);
@@ -197,8 +205,6 @@ QWidget* TfrmMain::BuildSettingsTab() {
   }
   layout->addWidget(region);
 
-  auto* optionsRow = new QHBoxLayout;
-  optionsRow->setSpacing(4);
   QGroupBox* video = Group("grpVideoOption", "Video Option", tab);
   auto* videoLayout = new QGridLayout(video);
   Compact(videoLayout, 3);
@@ -208,16 +214,17 @@ QWidget* TfrmMain::BuildSettingsTab() {
   cmbBitRate = DropDownList("cmbBitRate", video);
   videoLayout->addWidget(Label("lblFormat", "Output format:", video), 0, 0);
   videoLayout->addWidget(cmbFormat, 0, 1);
-  videoLayout->addWidget(Label("lblFrameRate", "FrameRate(FPS):", video), 1, 0);
-  videoLayout->addWidget(cmbFrameRate, 1, 1);
-  videoLayout->addWidget(Label("lblQuality", "Quality:", video), 2, 0);
-  videoLayout->addWidget(cmbQuality, 2, 1);
+  videoLayout->addWidget(Label("lblFrameRate", "FrameRate(FPS):", video), 0, 2);
+  videoLayout->addWidget(cmbFrameRate, 0, 3);
+  videoLayout->addWidget(Label("lblQuality", "Quality:", video), 1, 0);
+  videoLayout->addWidget(cmbQuality, 1, 1, 1, 2);
   QLabel* bitRateLabel = Label("lblBitRate", "Video BitRate(kbps):", video);
-  videoLayout->addWidget(bitRateLabel, 3, 0);
-  videoLayout->addWidget(cmbBitRate, 3, 1);
+  videoLayout->addWidget(bitRateLabel, 1, 2);
+  videoLayout->addWidget(cmbBitRate, 1, 3);
   bitRateLabel->hide();
   cmbBitRate->hide();
-  optionsRow->addWidget(video, 1);
+  videoLayout->setColumnStretch(4, 1);
+  layout->addWidget(video);
 
   QGroupBox* audio = Group("grpAudioOption", "Audio Option", tab);
   auto* audioLayout = new QGridLayout(audio);
@@ -226,14 +233,14 @@ QWidget* TfrmMain::BuildSettingsTab() {
   cmbSampleRate = DropDownList("cmbSampleRate", audio);
   rdoStereo = Named<QRadioButton>("rdoStereo", "Stereo", audio);
   rdoMono = Named<QRadioButton>("rdoMono", "Mono", audio);
-  audioLayout->addWidget(chk_audio, 0, 0, 1, 3);
-  audioLayout->addWidget(Label("lblSampleRate", "Sample Rate(Hz):", audio), 1, 0, 1, 2);
-  audioLayout->addWidget(cmbSampleRate, 1, 2);
-  audioLayout->addWidget(Label("lblChannel", "Channel:", audio), 2, 0);
-  audioLayout->addWidget(rdoStereo, 2, 1);
-  audioLayout->addWidget(rdoMono, 2, 2);
-  optionsRow->addWidget(audio, 1);
-  layout->addLayout(optionsRow);
+  audioLayout->addWidget(chk_audio, 0, 0, 1, 2);
+  audioLayout->addWidget(Label("lblSampleRate", "Sample Rate(Hz):", audio), 0, 2);
+  audioLayout->addWidget(cmbSampleRate, 0, 3);
+  audioLayout->addWidget(Label("lblChannel", "Channel:", audio), 1, 0);
+  audioLayout->addWidget(rdoStereo, 1, 1);
+  audioLayout->addWidget(rdoMono, 1, 2);
+  audioLayout->setColumnStretch(4, 1);
+  layout->addWidget(audio);
 
   auto* dirRow = new QHBoxLayout;
   dirRow->setSpacing(4);

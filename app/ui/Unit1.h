@@ -32,7 +32,10 @@ class QTimer;
 class QWidget;
 
 namespace vexa {
+class TFFEncoder;
+class TFFLogger;
 class TGlobalObject;
+class TRecordingController;
 }
 
 namespace vexa::app {
@@ -77,6 +80,9 @@ class TfrmMain : public QMainWindow, public TRecorderHost {
   int BeepCount() const { return BeepCount_; }
 
   TRecorderState State() const { return State_; }
+  // The recording controller behind the buttons (tests read the file name
+  // and the option lines of the last Start from it).
+  TRecordingController& Controller() const { return *Controller_; }
   // The settings file this window reads and writes; another one may be set
   // before the window is first shown.
   QString IniFileName() const;
@@ -151,6 +157,7 @@ class TfrmMain : public QMainWindow, public TRecorderHost {
   // recording (Unit1Recording.cpp)
   void CreateSettingsObjects();
   void ConnectController();
+  void CreateController();
   void ShutDownRecording();
   void RegisterHotKeys();
   void HotKeyPressed(int id);
@@ -158,8 +165,6 @@ class TfrmMain : public QMainWindow, public TRecorderHost {
   void PauseClicked();
   void ResumeClicked();
   void StopClicked();
-  void ExitClicked();
-  bool ConfirmExit();
 
   // controls, named as the language files and settings keys name them
   QTabWidget* PageControl_ = nullptr;
@@ -221,6 +226,9 @@ class TfrmMain : public QMainWindow, public TRecorderHost {
   QPointer<QWidget> RegionWindow_;
   TUrlOpener UrlOpener_;
   std::unique_ptr<TGlobalObject> Global_;
+  std::unique_ptr<TFFLogger> Logger_;
+  std::unique_ptr<TFFEncoder> Encoder_;
+  std::unique_ptr<TRecordingController> Controller_;
   QString LastWriteError_;
   TRecorderState State_ = rsIdle;
   bool InsetFlag_ = false;

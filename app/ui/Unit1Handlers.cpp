@@ -173,6 +173,7 @@ void TfrmMain::ReportWriteFailure(const TIniFile& ini) {
 // --- start-up
 
 void TfrmMain::StartUp() {
+  CreateController();
   TIniFile ini = Ini();
   BuildLanguageMenu();
   PageControl_->setCurrentWidget(TabSheet1_);  // no tab load: the Settings tab has none

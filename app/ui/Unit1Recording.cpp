@@ -11,7 +11,11 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include "Base/MainThread.h"
+#include "FFEncode/FFEncode.h"
+#include "FFLog/FFLog.h"
 #include "core/GlobalUnit.h"
+#include "core/RecordingController.h"
 #include "ui/GlobalHotKeys.h"
 #include "ui/RegionOutline.h"
 #include "ui/Unit1.h"
@@ -38,6 +42,82 @@ constexpr THotKey kHotKeys[] = {
 }  // namespace
 
 void TfrmMain::CreateSettingsObjects() { Global_ = std::make_unique<TGlobalObject>(); }
+
+void TfrmMain::ConnectController() {
+  // The engine hands calls to the main thread through its queue; the event
+  // loop runs them soon after they are queued.
+  SetWakeMainThreadHook([] {
+    if (QCoreApplication* application = QCoreApplication::instance())
+      QMetaObject::invokeMethod(application, [] { CheckSynchronize(0); }, Qt::QueuedConnection);
+  });
+  Logger_ = std::make_unique<TFFLogger>();
+  Encoder_ = std::make_unique<TFFEncoder>();
+  connect(btnStart, &QPushButton::clicked, this, [this] { StartClicked(); });
+  connect(btnPause, &QPushButton::clicked, this, [this] { PauseClicked(); });
+  connect(btnResume, &QPushButton::clicked, this, [this] { ResumeClicked(); });
+  connect(btnStop, &QPushButton::clicked, this, [this] { StopClicked(); });
+  connect(btnExit, &QPushButton::clicked, this, [this] { close(); });
+  connect(StopTimer_, &QTimer::timeout, this, [this] {
+    if (Controller_) Controller_->StopTimerTick();
+  });
+}
+
+void TfrmMain::CreateController() {
+  // The settings file is fixed from here on.
+  Controller_ = std::make_unique<TRecordingController>(*Encoder_, *this, Global_->IniFileName());
+}
+
+void TfrmMain::ShutDownRecording() {
+  // The controller detaches its handlers and stops a recording still running.
+  Controller_.reset();
+  Encoder_.reset();
+  Logger_.reset();
+  if (HotKeys_) HotKeys_->ReleaseAll();
+  SetWakeMainThreadHook({});
+  delete RegionWindow_.data();
+}
+
+void TfrmMain::StartClicked() {
+  // The outline is for choosing the region: it must not appear in the recording.
+  CloseRegionOutline();
+  QCoreApplication::processEvents();
+  TRecordControls controls;
+  controls.Left = edtLeft->text();
+  controls.Top = edtTop->text();
+  controls.Width = edtW->text();
+  controls.Height = edtH->text();
+  controls.FormatIndex = cmbFormat->currentIndex();
+  controls.RecordWithAudio = chk_audio->isChecked();
+  controls.SampleRateText = cmbSampleRate->currentText();
+  controls.Stereo = rdoStereo->isChecked();
+  controls.QualityIndex = cmbQuality->currentIndex();
+  Controller_->SetInsetFlag(InsetFlag_);
+  Controller_->Start(controls);
+}
+
+void TfrmMain::PauseClicked() { Controller_->Pause(); }
+
+void TfrmMain::ResumeClicked() { Controller_->Resume(); }
+
+void TfrmMain::StopClicked() { Controller_->Stop(); }
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  if (!Exiting_) {
+    QMessageBox box(QMessageBox::Question, "Warning", "Do you really want to exit?",
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName("ExitQuestion");
+    if (box.exec() != QMessageBox::Yes) {
+      event->ignore();
+      return;
+    }
+    Exiting_ = true;
+    StopTimer_->stop();
+    if (Controller_) Controller_->Exit();
+    HotKeys_->ReleaseAll();
+    CloseRegionOutline();
+  }
+  event->accept();
+}
 
 QString TfrmMain::HomePageUrl() const { return Global_ ? Global_->HomePageUrl() : QString(); }
 QString TfrmMain::ProductPageUrl() const { return Global_ ? Global_->ProductPageUrl() : QString(); }

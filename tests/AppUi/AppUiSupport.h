@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QTest>
 #include <QMessageBox>
 #include <QString>
 #include <QTemporaryDir>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "core/IniFile.h"
@@ -18,8 +20,8 @@
 
 namespace vexa::test {
 
-// Picks entry `index` of `list` the way a user does: opens the list and
-// clicks the entry.
+// Picks entry `index` of `list` the way a user does: opens the list, moves
+// to the entry and presses Enter.
 void PickInList(QComboBox* list, int index);
 
 // Answers the next message box that opens within `timeoutMs` with `button`,
@@ -50,6 +52,7 @@ class TMainWindowTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+ public:
   // Creates the window on the fixture's settings file (not shown yet).
   app::TfrmMain& Window();
   // Creates (when needed) and shows the window, waiting until it is exposed.
@@ -77,3 +80,6 @@ class TMainWindowTest : public ::testing::Test {
 };
 
 }  // namespace vexa::test
+
+// Readable QString values in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }

@@ -1,7 +1,9 @@
 // The main window's settings: the fresh start, every handler's key, what
 // setting a control from code runs, the tab loads, the format restore and
 // Default.
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +17,7 @@
 #include <functional>
 
 #include "AppUiSupport.h"
+#include "core/GlobalUnit.h"
 #include "core/Settings.h"
 
 namespace vexa::test {
@@ -53,8 +56,6 @@ TEST_F(TSettingsTest, FreshStartShowsAndStoresTheDefaults) {
   const TIniFile ini = Ini();
   EXPECT_FALSE(ini.ReadBool("settings", "firstrun", true));
   EXPECT_EQ(ini.ReadString("settings", "OutPutDir", ""), AllUsersFolder());
-  EXPECT_EQ(ini.ReadString("settings", "left", ""), "10");
-  EXPECT_EQ(ini.ReadString("settings", "top", ""), "10");
   EXPECT_EQ(ini.ReadString("settings", "width", ""), "800");
   EXPECT_EQ(ini.ReadString("settings", "height", ""), "600");
   EXPECT_EQ(ini.ReadString("settings", "recordwithaudio", ""), "1");
@@ -96,6 +97,23 @@ TEST_F(TSettingsTest, EveryControlAndHintCarriesItsName) {
   for (QAction* action : Window().menuBar()->actions())
     if (action->isVisible()) menus << action->text();
   EXPECT_EQ(menus, QStringList({"Language", " Help "}));
+}
+
+TEST_F(TSettingsTest, BannerLinksAndHelpOpenTheirPagesInTheBrowser) {
+  app::TfrmMain& window = ShowWindow();
+  const QString product = window.Global().ProductPageUrl();
+  QTest::mouseClick(Child<QLabel>("imgBanner"), Qt::LeftButton);
+  ASSERT_EQ(OpenedUrls.size(), 1u);
+  EXPECT_EQ(OpenedUrls.back(), QUrl(product));
+  EXPECT_TRUE(Child<QLabel>("lblHomePage")->text().contains(window.Global().HomePageUrl()));
+  QTest::mouseClick(Child<QPushButton>("btnShareTwitter"), Qt::LeftButton);
+  ASSERT_EQ(OpenedUrls.size(), 2u);
+  EXPECT_EQ(OpenedUrls.back().host(), "twitter.com");
+  EXPECT_TRUE(OpenedUrls.back().query(QUrl::FullyDecoded).contains(product));
+  for (QAction* action : window.menuBar()->actions())
+    if (action->text() == " Help ") action->trigger();
+  ASSERT_EQ(OpenedUrls.size(), 3u);
+  EXPECT_EQ(OpenedUrls.back(), QUrl(window.Global().HelpPageUrl()));
 }
 
 // One user action and the key it stores at once.

@@ -102,12 +102,12 @@ TEST_F(TRegionTest, LeavingARegionFieldShowsTheOutlineAndFocusesStart) {
   ShowWindow();
   auto* left = Child<QLineEdit>("edtLeft");
   left->setFocus();
-  QTRY_VERIFY(left->hasFocus());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return left->hasFocus(); }));
   QTest::keyClick(left, Qt::Key_5);  // 105
   QTest::keyClick(left, Qt::Key_Tab);
-  QTRY_VERIFY(app::CurrentRegionOutline() != nullptr);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return app::CurrentRegionOutline() != nullptr; }));
   ExpectOutline(105, 10, 800, 600, 2);
-  QTRY_VERIFY(Child<QPushButton>("btnStart")->hasFocus());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Child<QPushButton>("btnStart")->hasFocus(); }));
 }
 
 TEST_F(TRegionTest, AnEmptyRegionFieldGivesTheConversionErrorAndNoOutline) {

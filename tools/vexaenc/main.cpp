@@ -162,6 +162,9 @@ void PrintProgress(const vexa::TProgressInfo& p) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Past a file-size limit a write fails (and the run reports it) instead of
+  // the signal ending the process.
+  std::signal(SIGXFSZ, SIG_IGN);
   TArguments args;
   if (const int status = ParseArguments(argc, argv, args)) return status < 0 ? 0 : status;
 
@@ -224,9 +227,6 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-  // Past a file-size limit a write fails (and the run finishes the file)
-  // instead of the signal ending the process.
-  std::signal(SIGXFSZ, SIG_IGN);
 
   encoder.StartTask(1);
   bool stopped = false;
