@@ -1,6 +1,7 @@
 #include "ui/AddTextOptions.h"
 
 #include "core/IniFile.h"
+#include "core/Overlays.h"
 #include "core/Settings.h"
 #include "ui/PositionButtons.h"
 
@@ -59,17 +60,11 @@ QString MatchingStyle(const QString& family, bool bold, bool italic) {
 
 }  // namespace
 
-QFont OverlayDialogFont(const QString& name, int size, bool bold, bool italic, bool underline, bool strikeOut) {
-  QFont font = QApplication::font();
-  if (name != QLatin1String(keys::overlay::FontNameDefault)) font.setFamily(name);
+QFont OverlayDialogFont(const TOverlayFontSpec& spec) {
+  QFont font = MakeOverlayFont(spec);
   // An alias such as "Sans Serif" becomes the family it stands for.
   font.setFamily(QFontInfo(font).family());
-  if (size > 0) font.setPointSize(size);
-  font.setBold(bold);
-  font.setItalic(italic);
-  font.setUnderline(underline);
-  font.setStrikeOut(strikeOut);
-  const QString style = MatchingStyle(font.family(), bold, italic);
+  const QString style = MatchingStyle(font.family(), spec.Bold, spec.Italic);
   if (!style.isEmpty()) font.setStyleName(style);
   return font;
 }
@@ -144,9 +139,7 @@ void TOverlayTextOptions::LoadFromSettings() {
 }
 
 void TOverlayTextOptions::LoadFontDialogFont() {
-  const TOverlayFontSpec spec = ReadOverlayFont(Ini(), section_);
-  FontDialog1->setCurrentFont(
-      OverlayDialogFont(spec.Name, spec.Size, spec.Bold, spec.Italic, spec.Underline, spec.StrikeOut));
+  FontDialog1->setCurrentFont(OverlayDialogFont(ReadOverlayFont(Ini(), section_)));
 }
 
 void TOverlayTextOptions::FontClicked() {

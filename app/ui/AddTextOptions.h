@@ -18,6 +18,7 @@ class QPushButton;
 namespace vexa {
 
 class TIniFile;
+struct TOverlayFontSpec;
 class TPositionButtons;
 
 // Names the settings file at the moment it is read or written.
@@ -82,8 +83,8 @@ class TfrmAddTextOptions : public TOverlayTextOptions {
   explicit TfrmAddTextOptions(TSettingsFileName iniFileName, QWidget* parent = nullptr);
 };
 
-// A QFont from the stored overlay font: "Default" and size 0 stand for the
-// application's typeface and size.
-QFont OverlayDialogFont(const QString& name, int size, bool bold, bool italic, bool underline, bool strikeOut);
+// The overlay's font as the font dialog can select it: the installed family
+// and style names instead of aliases and generic styles.
+QFont OverlayDialogFont(const TOverlayFontSpec& spec);
 
 }  // namespace vexa

@@ -6,6 +6,8 @@
 
 #include "AppUi/UiTestSupport.h"
 #include "core/IniFile.h"
+#include "core/Overlays.h"
+#include "core/Settings.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,6 +20,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <cstdlib>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -108,7 +111,11 @@ TEST_F(OverlayOptionsTest, APlainFontWritesTheFourStyleKeysEmpty) {
   QFont preset;
   WhenModal(dialog.FontDialog1, [&](QDialog* d) {
     preset = dialog.FontDialog1->currentFont();
-    dialog.FontDialog1->setCurrentFont(OverlayDialogFont(preset.family(), 17, true, false, false, true));
+    TOverlayFontSpec spec;
+    spec.Name = preset.family();
+    spec.Size = 17;
+    spec.Italic = spec.Underline = false;
+    dialog.FontDialog1->setCurrentFont(OverlayDialogFont(spec));
     d->accept();
   });
   QTest::mouseClick(dialog.btnFontDialog, Qt::LeftButton);
@@ -225,6 +232,45 @@ TEST_F(OverlayOptionsTest, TheImageDialogStoresItsPosition) {
   ASSERT_TRUE(Ini().WriteInteger(QStringLiteral("imageoptions"), QStringLiteral("position"), 12));
   Show(dialog);
   EXPECT_EQ(dialog.Positions->Position(), 0);
+}
+
+TEST_F(OverlayOptionsTest, ChoicesMadeInTheDialogAreWhatTheOverlayDraws) {
+  TfrmAddTextOptions dialog(Settings());
+  Show(dialog);
+  QTest::mouseClick(dialog.Positions->Button(5), Qt::LeftButton);
+  QTest::mouseClick(dialog.chkBkColor, Qt::LeftButton);
+  WhenModal(dialog.ColorDialog1, [&](QDialog* d) {
+    dialog.ColorDialog1->setCurrentColor(Qt::red);
+    d->accept();
+  });
+  QTest::mouseClick(dialog.btnTextColor, Qt::LeftButton);
+  WhenModal(dialog.ColorDialog2, [&](QDialog* d) {
+    dialog.ColorDialog2->setCurrentColor(Qt::yellow);
+    d->accept();
+  });
+  QTest::mouseClick(dialog.btnBackgroundColor, Qt::LeftButton);
+  TIniFile ini = Ini();
+  ASSERT_TRUE(WriteBoolSetting(ini, keys::AddTextOn, true));
+  ASSERT_TRUE(WriteSetting(ini, keys::AddText, QStringLiteral("MMMM")));
+
+  // The frame hook of a recording draws with the parameters Start loads.
+  TOverlayPainter painter;
+  painter.SetParams(LoadOverlayParams(Ini()));
+  QImage frame(320, 240, QImage::Format_RGB32);
+  frame.fill(Qt::white);
+  painter.PaintFrame(frame, 1);
+  int red = 0, yellow = 0, elsewhere = 0;
+  for (int y = 0; y < frame.height(); ++y)
+    for (int x = 0; x < frame.width(); ++x) {
+      const QRgb c = frame.pixel(x, y) & 0xFFFFFF;
+      const bool central = std::abs(x - 160) < 60 && std::abs(y - 120) < 30;
+      if (c == 0xFF0000 && central) ++red;
+      if (c == 0xFFFF00 && central) ++yellow;
+      if (c != 0xFFFFFF && !central) ++elsewhere;
+    }
+  EXPECT_GT(red, 20);
+  EXPECT_GT(yellow, 20);
+  EXPECT_EQ(elsewhere, 0);
 }
 
 TEST_F(OverlayOptionsTest, TheShippedGermanFileTranslatesTheDialogs) {
