@@ -346,6 +346,7 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   std::string RunFault_;
   bool Draining_ = false;
   int64_t DrainDeadline_ = 0;
+  int64_t DrainEnd_ = 0;  // when the loop of a draining run ended
   bool RoomStop_ = false;  // an output's file system is nearly full
   int64_t NextRoomCheck_ = 0;
   struct TRoomWatch {

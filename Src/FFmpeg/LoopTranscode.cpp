@@ -83,6 +83,8 @@ int TCustomFFmpeg::Transcode() {
     }
   }
 
+  if (Draining_) DrainEnd_ = av_gettime();
+
   // Flush the decoders of inputs that did not reach their end.
   for (auto& ist : InputStreams) {
     if (!ist->DecodingNeeded || ist->DecoderFlushed || ist->Released) continue;

@@ -44,7 +44,11 @@ int TCustomFFmpeg::ReadInterrupt(void* opaque) {
 int TCustomFFmpeg::WriteInterrupt(void* opaque) {
   auto* task = static_cast<TCustomFFmpeg*>(opaque);
   if (task->StopRequested) {
-    const int64_t stopTime = task->StopRequestTime_;
+    // While live inputs hand over what they held at the stop (bounded by its
+    // own deadline), their data is written; the grace for the rest counts
+    // from the end of that.
+    if (task->Draining_ && task->DrainEnd_ == 0) return 0;
+    const int64_t stopTime = task->Draining_ ? task->DrainEnd_ : task->StopRequestTime_.load();
     if (stopTime == 0 || av_gettime() - stopTime > StopWriteGrace) return Broken(task);
   }
   return CheckTimeout(task, task->LastWriteTime, task->WriteTimeout, "connecting/writing timeout",
