@@ -88,8 +88,20 @@ TRecordControls ControlsFromSettings(const TIniFile& AIni) {
 }
 
 QString RealTimeEncoderOptions(int AFormatIndex) {
-  (void)AFormatIndex;
-  return QString();
+  switch (AFormatIndex) {
+    case 4:
+      // x264 at its default preset falls behind a live 1080p screen on two
+      // cores and buffers 40 frames ahead; superfast keeps up, has no
+      // look-ahead (memory stays flat) and at the recorder's bit rates looks
+      // like the other profiles.
+      return QStringLiteral(" -preset superfast ");
+    case 6:
+      // libvpx's default "good" deadline is an offline setting; realtime with
+      // a high cpu-used is its live-encoding mode.
+      return QStringLiteral(" -deadline realtime -cpu-used 8 ");
+    default:
+      return QString();
+  }
 }
 
 TRecordingLines BuildRecordingLines(const TRecordControls& AControls, const TRegion& ARegion, bool AInset,

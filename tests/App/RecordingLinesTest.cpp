@@ -168,6 +168,30 @@ TEST_F(RecordingLinesTest, EachFormatCarriesItsCodecs) {
   }
 }
 
+TEST_F(RecordingLinesTest, LiveEncodersGetRealTimeSettings) {
+  // mkv and webm get settings that keep up with a live screen; the other
+  // five profiles encode as they always did.
+  const char* const expected[] = {"", "", "", "", " -preset superfast ", "", " -deadline realtime -cpu-used 8 "};
+  for (int f = 0; f < 7; ++f) {
+    EXPECT_EQ(RealTimeEncoderOptions(f), QLatin1String(expected[f])) << f;
+    TRecordControls c = Example();
+    c.FormatIndex = f;
+    const QString out = Build(c).OutputLine;
+    if (*expected[f]) EXPECT_EQ(out.count(QLatin1String(expected[f])), 1) << out.toStdString();
+    EXPECT_EQ(out.contains(QLatin1String("-preset")), f == 4) << f;
+    EXPECT_EQ(out.contains(QLatin1String("-deadline")), f == 6) << f;
+  }
+  TRecordControls c = Example();
+  c.FormatIndex = 4;
+  EXPECT_TRUE(Build(c).OutputLine.startsWith(
+      QLatin1String(" -s 800x600 -pix_fmt yuv420p  -c:v libx264  -preset superfast  -ac 2 ")))
+      << Build(c).OutputLine.toStdString();
+  c.FormatIndex = 6;
+  EXPECT_TRUE(Build(c).OutputLine.startsWith(
+      QLatin1String(" -s 800x600 -f webm  -c:v libvpx -c:a libvorbis -deadline realtime -cpu-used 8  -ac 2 ")))
+      << Build(c).OutputLine.toStdString();
+}
+
 TEST_F(RecordingLinesTest, FieldsThatAreNotNumbersStopStart) {
   for (const char* bad : {"", "abc", "12px", "1.5"}) {
     TRecordControls c;

@@ -213,3 +213,52 @@ INSTANTIATE_TEST_SUITE_P(Delivery, LoggerDestruction, ::testing::Bool(),
 
 }  // namespace
 }  // namespace vexa
+
+namespace vexa {
+namespace {
+
+// A capture thread logs while the main thread is busy elsewhere: its lines
+// never make it wait; they reach OnLog on the main thread once it serves its
+// queue, in order, and the thread's next lines wait for nothing either.
+TEST_F(LoggerThreads, ThreadThatMustNotWaitHandsItsLinesOver) {
+  TWatchdog watchdog(60);
+  std::atomic<bool> done{false};
+  std::thread capture([&] {
+    const TLogWithoutWaiting neverWait;
+    for (int i = 0; i < 3; ++i) {
+      LogFmt(nullptr, llInfo, "grabbed %d", i);
+      av_log(nullptr, AV_LOG_ERROR, "dropped %d\n", i);
+    }
+    done = true;
+  });
+  // The main thread does not serve its queue meanwhile.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const bool finished = done;
+  capture.join();
+  ASSERT_TRUE(finished) << "the thread waited for the main thread";
+  EXPECT_TRUE(Logged().empty());
+  CheckSynchronize(0);
+  std::vector<std::string> messages;
+  for (const auto& line : Logged()) {
+    EXPECT_TRUE(line.OnMainThread) << line.Msg;
+    messages.push_back(line.Msg);
+  }
+  EXPECT_THAT(messages, ElementsAre("grabbed 0", "dropped 0", "grabbed 1", "dropped 1", "grabbed 2", "dropped 2"));
+
+  // Out of the scope, a worker waits for the main thread again.
+  ClearLogged();
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    LogFmt(nullptr, llInfo, "worker");
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(returned);
+  while (!returned) CheckSynchronize(5);
+  worker.join();
+  EXPECT_EQ(Messages(), std::vector<std::string>{"worker"});
+}
+
+}  // namespace
+}  // namespace vexa

@@ -14,14 +14,12 @@ extern "C" {
 }
 
 #include "FFUtils/YuvConverter.h"
+#include "Support/MediaOwners.h"
 
 namespace vexa {
 namespace {
 
-struct TFrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
+using test::TFramePtr;
 
 // A picture with smooth areas, hard edges and noise, in a wider buffer so
 // that the picture can start at any pixel of a row (an offset capture).
