@@ -273,7 +273,10 @@ TEST_F(RecordingFaultsTest, EveryProfileRecordsPictureAndSound) {
     EXPECT_GT(file.VideoEnd, std::string(p.Name) == "webm" ? 1.5 : 4.0) << run.Log;
     EXPECT_LT(file.VideoEnd, 6.5);
     EXPECT_GE(file.VideoFrames, 10);
-    EXPECT_NEAR(file.AudioEnd, file.VideoEnd, 0.3);
+    // When the drain after the stop runs out of time (libvpx far behind in
+    // the sanitizer build), what was still queued is cut: the ends may then
+    // differ by the queue's length.
+    EXPECT_NEAR(file.AudioEnd, file.VideoEnd, std::string(p.Name) == "webm" ? 1.5 : 0.3);
     EXPECT_GT(file.Peak, 0.05) << "no tone in the sound";
     if (std::string(p.Name) == "avi") {
       // Raw pictures of four bytes a pixel (the header says so): the bars'
