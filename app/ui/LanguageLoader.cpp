@@ -51,6 +51,16 @@ bool IsMenuItem(const QAction* action) {
 
 bool IsQtInternal(const QObject* o) { return o->objectName().startsWith(QStringLiteral("qt_")); }
 
+// Whether the component belongs to this window and not to a window of its
+// own inside it (a dialog the window owns); menus count as the window's.
+bool BelongsTo(const QObject* o, const QWidget* window) {
+  for (const QObject* p = o; p && p != window; p = p->parent()) {
+    const auto* w = qobject_cast<const QWidget*>(p);
+    if (w && w->isWindow() && !qobject_cast<const QMenu*>(w)) return false;
+  }
+  return true;
+}
+
 void TranslateComponent(QObject* o, const TLanguageFile& file) {
   if (IsQtInternal(o)) return;
   if (auto* action = qobject_cast<QAction*>(o)) {
@@ -91,7 +101,8 @@ void TranslateComponent(QObject* o, const TLanguageFile& file) {
 void ApplyLanguage(QWidget* window, const QString& folder, const QString& name) {
   const TLanguageFile file(LanguageFilePath(folder, name));
   const QList<QObject*> components = window->findChildren<QObject*>();
-  for (QObject* o : components) TranslateComponent(o, file);
+  for (QObject* o : components)
+    if (BelongsTo(o, window)) TranslateComponent(o, file);
 }
 
 void FillLanguageMenu(QMenu* menu, const QStringList& names, std::function<void(const QString&)> onChosen) {

@@ -16,7 +16,8 @@ namespace vexa {
 // buttons take caption and hint from "<name>.Caption"; push buttons their
 // caption from "<name>.Caption" and their hint from "<name>.Hint"; menu items,
 // menus, group boxes and tab pages their caption. Other kinds keep their texts,
-// and so does every component whose key is absent.
+// and so does every component whose key is absent. Windows of their own
+// inside the window (its dialogs) are left to their own call.
 void ApplyLanguage(QWidget* window, const QString& folder, const QString& name);
 
 // Fills the menu with one item per known language among the names, in their

@@ -29,6 +29,10 @@ using TMainWindowLanguageTest = test::TMainWindowTest;
 QList<QObject*> TranslatableComponents(QWidget* window) {
   QList<QObject*> found;
   for (QObject* o : window->findChildren<QObject*>()) {
+    bool ownWindow = true;  // not inside a dialog of the window
+    for (QObject* p = o; p && p != window; p = p->parent())
+      if (auto* w = qobject_cast<QWidget*>(p); w && w->isWindow() && !qobject_cast<QMenu*>(w)) ownWindow = false;
+    if (!ownWindow) continue;
     const QString name = o->objectName();
     if (name.isEmpty() || name.startsWith(QStringLiteral("qt_")) || name.startsWith(QStringLiteral("btnShare")))
       continue;

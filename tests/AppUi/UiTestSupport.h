@@ -6,11 +6,6 @@
 #include <QString>
 #include <QWidget>
 
-#include <ostream>
-
-// Readable QString values in test failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
-
 namespace vexa::testing_ui {
 
 // Sends one mouse event of the given type to the widget at pos.
