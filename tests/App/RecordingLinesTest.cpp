@@ -5,6 +5,11 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include <clocale>
+
+#include <QLocale>
+
+#include "FFUtils/DecimalCommaLocale.h"
 #include "FFmpegOpt/FFmpegOpt.h"
 #include "core/IniFile.h"
 #include "core/RecordingLines.h"
@@ -48,6 +53,27 @@ TEST_F(RecordingLinesTest, WorkedExample) {
                            " -r 15 -ar 44100 -ac 2 -sample_fmt s16 "));
   EXPECT_EQ(lines.OutputLine, QStringLiteral(" -c:v mpeg4 -c:a aac -s 800x600 -ac 2  -b:a 128k -ar 44100 -sn -b:v 768k"
                                              " -qscale 6  -threads 4   -async 1 -vsync 1 "));
+}
+
+TEST_F(RecordingLinesTest, NumbersIgnoreTheUsersLocale) {
+  test::TDecimalCommaLocale comma;
+  if (comma.Name().empty()) GTEST_SKIP() << comma.Failure();
+  const std::string old = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, comma.Name().c_str()), nullptr);
+  const QLocale oldDefault;
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  Ini.WriteString("settings", "framerate", "29.97");
+  TRecordControls c = Example();
+  c.Width = c.Height = "1000";
+  Ini.WriteString("settings", "width", "1000");
+  Ini.WriteString("settings", "height", "1000");
+  Ini.WriteString("settings", "bitrate", "1500");
+  const TRecordingLines lines = Build(c, false, 12);
+  QLocale::setDefault(oldDefault);
+  std::setlocale(LC_ALL, old.c_str());
+  EXPECT_TRUE(lines.InputLine.contains(QStringLiteral(" -s 1000x1000 -r 29.97 -ar 44100 "))) << lines.InputLine.toStdString();
+  EXPECT_TRUE(lines.OutputLine.contains(QStringLiteral(" -s 1000x1000 ")));
+  EXPECT_TRUE(lines.OutputLine.contains(QStringLiteral(" -b:v 1500k -qscale 6  -threads 12 ")));
 }
 
 TEST_F(RecordingLinesTest, CasesOfTheLines) {
