@@ -22,7 +22,7 @@ class TSoundClock {
   static constexpr int kWindowBlocks = 60;       // the fit spans up to this many
   static constexpr double kStepUs = 4000;        // a run this far off the line is a step
   static constexpr int kStepRun = 6;  // three seconds: a busy machine can hold arrivals back for less
-  static constexpr double kMaxSkew = 0.05;       // a rate beyond +-5 % is not believed
+  static constexpr double kMaxSkew = 0.03;       // a rate beyond +-3 % is not believed
 
   explicit TSoundClock(int sampleRate);
 
