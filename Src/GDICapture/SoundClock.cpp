@@ -11,6 +11,7 @@ namespace {
 constexpr double kMinFitUs = 500000;     // a slope needs half a second of data
 constexpr double kLongFitUs = 10000000;  // and is kept as the prior from ten seconds on
 constexpr double kRestartFitUs = 3000000;  // a fit started afresh measures its own from three
+constexpr double kTrustUs = 5000000;       // a fit this long may claim the full skew
 constexpr double kStepBaseUs = 5000000;  // a step is judged against a line this long
 
 struct TLine {
@@ -97,7 +98,7 @@ void TSoundClock::JudgeNewest() {
   const auto head = Points_.end() - kStepRun;
   double span = 0;
   const TLine line = FitLine(Points_.begin(), head, kMinFitUs / UsPerFrame_, PriorSlope_, kMaxSkew * UsPerFrame_,
-                             kRestartFitUs / UsPerFrame_, &span);
+                             kTrustUs / UsPerFrame_, &span);
   if (span < kStepBaseUs / UsPerFrame_) return;  // too short a line to leave
   int above = 0, below = 0;
   for (auto p = head; p != Points_.end(); ++p) {
@@ -128,9 +129,10 @@ void TSoundClock::Fit() {
   double span = 0;
   const double minSpan = (HasPrior_ ? kRestartFitUs : kMinFitUs) / UsPerFrame_;
   const TLine line = FitLine(points.begin(), points.end(), minSpan, PriorSlope_, kMaxSkew * UsPerFrame_,
-                             kRestartFitUs / UsPerFrame_, &span);
+                             kTrustUs / UsPerFrame_, &span);
   Slope_ = line.Slope;
   Intercept_ = line.Intercept;
+  Trust_ = std::clamp(span * UsPerFrame_ / kTrustUs, 0.1, 1.0);
 }
 
 double TSoundClock::TimeOf(double frame) const {

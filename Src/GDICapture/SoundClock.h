@@ -36,6 +36,8 @@ class TSoundClock {
   double FrameAt(double time) const;
   // Frames recorded per nominal frame time: 1.001 for a source 0.1 % fast.
   double RateRatio() const;
+  // How far the fit can be trusted yet, from 0.1 (a short span) to 1.
+  double Trust() const { return Trust_; }
   // Blocks dropped because the source stepped (for diagnostics).
   int Steps() const { return Steps_; }
 
@@ -60,6 +62,7 @@ class TSoundClock {
   bool HasPrior_ = false;
   double Slope_ = 0;         // fitted y = Intercept_ + Slope_ * x
   double Intercept_ = 0;
+  double Trust_ = 0.1;
   int Steps_ = 0;
 };
 
