@@ -11,6 +11,7 @@ namespace {
 constexpr double kMinFitUs = 500000;     // a slope needs half a second of data
 constexpr double kLongFitUs = 10000000;  // and is kept as the prior from ten seconds on
 constexpr double kRestartFitUs = 3000000;  // a fit started afresh measures its own from three
+constexpr double kTrustUs = 5000000;       // a fit this long may claim the full skew
 constexpr double kStepBaseUs = 5000000;  // a step is judged against a line this long
 
 struct TLine {
@@ -19,9 +20,12 @@ struct TLine {
 };
 
 // Least squares through the points, or through the lowest of them with the
-// prior slope when they span too little to carry a slope of their own.
+// prior slope when they span too little to carry a slope of their own. A
+// short span (bursty arrivals weigh more) is allowed a smaller slope: the
+// full `maxSlope` from `longSpanFrames` on, a tenth of it at the least.
 template <class TIt>
-TLine FitLine(TIt first, TIt last, double minSpanFrames, double priorSlope, double maxSlope, double* span) {
+TLine FitLine(TIt first, TIt last, double minSpanFrames, double priorSlope, double maxSlope, double longSpanFrames,
+              double* span) {
   TLine line;
   const double n = static_cast<double>(last - first);
   double mx = 0, my = 0, lo = first->X, hi = first->X;
@@ -40,7 +44,8 @@ TLine FitLine(TIt first, TIt last, double minSpanFrames, double priorSlope, doub
       sxx += (p->X - mx) * (p->X - mx);
       sxy += (p->X - mx) * (p->Y - my);
     }
-    line.Slope = std::clamp(sxy / sxx, -maxSlope, maxSlope);
+    const double limit = maxSlope * std::clamp(*span / longSpanFrames, 0.1, 1.0);
+    line.Slope = std::clamp(sxy / sxx, -limit, limit);
     line.Intercept = my - line.Slope * mx;
   } else {
     line.Slope = priorSlope;
@@ -92,8 +97,8 @@ void TSoundClock::JudgeNewest() {
   if (Points_.size() < static_cast<size_t>(kStepRun + 2)) return;
   const auto head = Points_.end() - kStepRun;
   double span = 0;
-  const TLine line = FitLine(Points_.begin(), head, kMinFitUs / UsPerFrame_, PriorSlope_,
-                             kMaxSkew * UsPerFrame_, &span);
+  const TLine line = FitLine(Points_.begin(), head, kMinFitUs / UsPerFrame_, PriorSlope_, kMaxSkew * UsPerFrame_,
+                             kTrustUs / UsPerFrame_, &span);
   if (span < kStepBaseUs / UsPerFrame_) return;  // too short a line to leave
   int above = 0, below = 0;
   for (auto p = head; p != Points_.end(); ++p) {
@@ -123,9 +128,11 @@ void TSoundClock::Fit() {
   // for a while (a step in the data says nothing about the rate).
   double span = 0;
   const double minSpan = (HasPrior_ ? kRestartFitUs : kMinFitUs) / UsPerFrame_;
-  const TLine line = FitLine(points.begin(), points.end(), minSpan, PriorSlope_, kMaxSkew * UsPerFrame_, &span);
+  const TLine line = FitLine(points.begin(), points.end(), minSpan, PriorSlope_, kMaxSkew * UsPerFrame_,
+                             kTrustUs / UsPerFrame_, &span);
   Slope_ = line.Slope;
   Intercept_ = line.Intercept;
+  Trust_ = std::clamp(span * UsPerFrame_ / kTrustUs, 0.1, 1.0);
 }
 
 double TSoundClock::TimeOf(double frame) const {

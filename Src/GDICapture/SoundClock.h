@@ -22,7 +22,7 @@ class TSoundClock {
   static constexpr int kWindowBlocks = 60;       // the fit spans up to this many
   static constexpr double kStepUs = 4000;        // a run this far off the line is a step
   static constexpr int kStepRun = 6;  // three seconds: a busy machine can hold arrivals back for less
-  static constexpr double kMaxSkew = 0.05;       // a rate beyond +-5 % is not believed
+  static constexpr double kMaxSkew = 0.03;       // a rate beyond +-3 % is not believed
 
   explicit TSoundClock(int sampleRate);
 
@@ -36,6 +36,8 @@ class TSoundClock {
   double FrameAt(double time) const;
   // Frames recorded per nominal frame time: 1.001 for a source 0.1 % fast.
   double RateRatio() const;
+  // How far the fit can be trusted yet, from 0.1 (a short span) to 1.
+  double Trust() const { return Trust_; }
   // Blocks dropped because the source stepped (for diagnostics).
   int Steps() const { return Steps_; }
 
@@ -60,6 +62,7 @@ class TSoundClock {
   bool HasPrior_ = false;
   double Slope_ = 0;         // fitted y = Intercept_ + Slope_ * x
   double Intercept_ = 0;
+  double Trust_ = 0.1;
   int Steps_ = 0;
 };
 

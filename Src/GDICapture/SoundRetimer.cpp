@@ -43,7 +43,10 @@ void TSoundRetimer::Add(const uint8_t* data, size_t bytes, int64_t now, int64_t 
   }
   // Sound recorded later than its place is played more slowly until the
   // places catch up, and the other way round.
-  Step_ = Clock_.RateRatio() - std::clamp(error / kTauUs, -kMaxCorrection, kMaxCorrection);
+  // While the clock's fit is short, so is the correction (pitch moves little
+  // on an early, rough estimate).
+  const double limit = kMaxCorrection * Clock_.Trust();
+  Step_ = Clock_.RateRatio() - std::clamp(error / kTauUs, -limit, limit);
 }
 
 void TSoundRetimer::AddSilence(int64_t from, int64_t upTo) {
