@@ -203,7 +203,9 @@ TEST_F(RecordingLinesTest, LiveEncodersGetRealTimeSettings) {
     TRecordControls c = Example();
     c.FormatIndex = f;
     const QString out = Build(c).OutputLine;
-    if (*expected[f]) EXPECT_EQ(out.count(QLatin1String(expected[f])), 1) << out.toStdString();
+    if (*expected[f]) {
+      EXPECT_EQ(out.count(QLatin1String(expected[f])), 1) << out.toStdString();
+    }
     EXPECT_EQ(out.contains(QLatin1String("-preset")), f == 4) << f;
     EXPECT_EQ(out.contains(QLatin1String("-deadline")), f == 6) << f;
   }
