@@ -126,6 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "-vcodec copy and FrameHook are incompatible (frames are not decoded)"},
         THookCase{"Preview", "-c:v copy -an", [](TTestTask& t) { t.SetPreviewFlags(pfPreviewBitmap); },
                   "-vcodec copy and PostHooks are incompatible (frames are not decoded)"},
+        THookCase{"VHook", "-c:v copy -an -vhook " VEXA_VHOOK_DIR "/vexa_vhook_noconfigure.so", [](TTestTask&) {},
+                  "-vcodec copy and -vhook are incompatible (frames are not decoded)"},
         THookCase{"AudioInput", "-vn -c:a copy",
                   [](TTestTask& t) {
                     t.AudioInputHook = [](TCustomFFmpeg*, uint8_t*, int64_t, int, int, int, AVSampleFormat) {};
