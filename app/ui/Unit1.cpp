@@ -291,28 +291,26 @@ QWidget* TfrmMain::BuildWatermarkTab() {
   auto* layout = new QVBoxLayout(tab);
   Compact(layout, 3);
 
-  QGroupBox* text = Group("grpAddText", "Add Text", tab);
-  auto* textLayout = new QHBoxLayout(text);
-  Compact(textLayout);
-  chkAddText = Named<QCheckBox>("chkAddText", "Add Text", text);
-  edtAddText = Named<QLineEdit>("edtAddText", text);
-  btnAddTextOptions = Named<QPushButton>("btnAddTextOptions", "Options", text);
-  textLayout->addWidget(chkAddText);
-  textLayout->addWidget(edtAddText, 1);
-  textLayout->addWidget(btnAddTextOptions);
-  layout->addWidget(text);
-
-  QGroupBox* timestamp = Group("grpAddTimestamp", "Add Timestamp", tab);
-  auto* timestampLayout = new QHBoxLayout(timestamp);
-  Compact(timestampLayout);
-  chkAddTimestamp = Named<QCheckBox>("chkAddTimestamp", "Add Timestamp", timestamp);
-  edtTimestamp = Named<QLineEdit>("edtTimestamp", timestamp);
+  // A check box, a text field and its Options button in one row.
+  const auto overlayGroup = [&](const char* groupName, const QString& caption, QCheckBox*& check,
+                                const char* checkName, QLineEdit*& field, const char* fieldName,
+                                QPushButton*& options, const char* optionsName) {
+    QGroupBox* group = Group(groupName, caption, tab);
+    auto* row = new QHBoxLayout(group);
+    Compact(row);
+    check = Named<QCheckBox>(checkName, caption, group);
+    field = Named<QLineEdit>(fieldName, group);
+    options = Named<QPushButton>(optionsName, "Options", group);
+    row->addWidget(check);
+    row->addWidget(field, 1);
+    row->addWidget(options);
+    layout->addWidget(group);
+  };
+  overlayGroup("grpAddText", "Add Text", chkAddText, "chkAddText", edtAddText, "edtAddText", btnAddTextOptions,
+               "btnAddTextOptions");
+  overlayGroup("grpAddTimestamp", "Add Timestamp", chkAddTimestamp, "chkAddTimestamp", edtTimestamp, "edtTimestamp",
+               btnAddTimeStamp, "btnAddTimeStamp");
   edtTimestamp->setText("Recording ");
-  btnAddTimeStamp = Named<QPushButton>("btnAddTimeStamp", "Options", timestamp);
-  timestampLayout->addWidget(chkAddTimestamp);
-  timestampLayout->addWidget(edtTimestamp, 1);
-  timestampLayout->addWidget(btnAddTimeStamp);
-  layout->addWidget(timestamp);
 
   QGroupBox* image = Group("grpAddImageWatermark", "Add Image Watermark", tab);
   auto* imageLayout = new QGridLayout(image);

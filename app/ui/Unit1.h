@@ -137,6 +137,8 @@ class TfrmMain : public QMainWindow, public TRecorderHost {
   void SelectRegionClicked();
   void BuildLanguageMenu();
   void FormatChanged(int index);
+  void StoreListChoice(const QComboBox* list, const char* formatIndexKey, const char* formatTextKey,
+                       const TSettingKey& textKey, const TSettingKey& indexKey);
   void FrameRateChanged();
   void QualityChanged();
   void SampleRateChanged();

@@ -333,22 +333,23 @@ void TfrmMain::FormatChanged(int index) {
   SelectIndex(cmbBitRate, ini.ReadInteger(section, keys::format::BitRateIndex, 0));
 }
 
+void TfrmMain::StoreListChoice(const QComboBox* list, const char* formatIndexKey, const char* formatTextKey,
+                               const TSettingKey& textKey, const TSettingKey& indexKey) {
+  const QString index = QString::number(list->currentIndex());
+  const QString text = list->currentText();
+  WriteInFormatSection(formatIndexKey, index);
+  WriteInFormatSection(formatTextKey, text);
+  WriteText(textKey, text);
+  WriteText(indexKey, index);
+}
+
 void TfrmMain::FrameRateChanged() {
-  const QString index = QString::number(cmbFrameRate->currentIndex());
-  const QString text = cmbFrameRate->currentText();
-  WriteInFormatSection(keys::format::FrameRateIndex, index);
-  WriteInFormatSection(keys::format::FrameRate, text);
-  WriteText(keys::FrameRate, text);
-  WriteText(keys::FrameRateIndex, index);
+  StoreListChoice(cmbFrameRate, keys::format::FrameRateIndex, keys::format::FrameRate, keys::FrameRate,
+                  keys::FrameRateIndex);
 }
 
 void TfrmMain::QualityChanged() {
-  const QString index = QString::number(cmbQuality->currentIndex());
-  const QString text = cmbQuality->currentText();
-  WriteInFormatSection(keys::format::QualityIndex, index);
-  WriteInFormatSection(keys::format::Quality, text);
-  WriteText(keys::Quality, text);
-  WriteText(keys::QualityIndex, index);
+  StoreListChoice(cmbQuality, keys::format::QualityIndex, keys::format::Quality, keys::Quality, keys::QualityIndex);
 }
 
 void TfrmMain::SampleRateChanged() {

@@ -15,6 +15,7 @@
 #include <ostream>
 #include <vector>
 
+#include "AppUi/UiTestSupport.h"
 #include "core/IniFile.h"
 #include "ui/Unit1.h"
 
@@ -80,6 +81,3 @@ class TMainWindowTest : public ::testing::Test {
 };
 
 }  // namespace vexa::test
-
-// Readable QString values in test failures.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
