@@ -350,6 +350,9 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // Past a file-size limit a write fails (and the run reports it) instead of
+  // the signal ending the process with the file unfinished.
+  signal(SIGXFSZ, SIG_IGN);
 
   vexa::TFFEncoder encoder;
   vexa::TRecordingController controller(encoder, host, iniFileName);
