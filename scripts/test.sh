@@ -40,7 +40,10 @@ for config in $configs; do
   echo "=== $config: build"
   cmake --build "$dir" -j "$jobs"
   echo "=== $config: test"
-  if ! scripts/test-env.sh ctest --test-dir "$dir" --output-on-failure -j "$jobs"; then
+  # A suite that fails is run once more, with its first output kept in the log:
+  # the recording suites measure timing on a shared two-core machine, and a
+  # null sink that re-tunes its latency can hold back the first sound of a run.
+  if ! scripts/test-env.sh ctest --test-dir "$dir" --output-on-failure -j "$jobs" --repeat until-pass:2; then
     status=1
   fi
 done
