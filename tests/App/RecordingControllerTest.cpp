@@ -100,6 +100,15 @@ TEST_F(RecordingControllerTest, EveryFormatRecordsToTheLengthLimit) {
                {4, "h264", "vorbis"},   {5, "rawvideo", "mp3"},   {6, "vp8", "vorbis"}};
   Ini.WriteBool("settings", "chkLength", true);
   Ini.WriteString("settings", "RecLength", "2");
+  // After the other recording suites have used the test sink, its monitor
+  // has been seen to deliver nothing for the first seconds of the next
+  // process's first recording. One unchecked recording (another size, so
+  // another file name) lets it settle before the formats are compared.
+  if (HaveSound()) {
+    ASSERT_TRUE(Controller->Start(Region(0, 160, 120))) << Encoder.LastErrMsg();
+    ASSERT_TRUE(WaitForEnd(15000));
+  }
+  const int openedBefore = Host.OpenedFolders.size();
   for (const TCase& c : cases) {
     SCOPED_TRACE(OutputFormat(c.Format).Name);
     const auto begin = std::chrono::steady_clock::now();
@@ -141,8 +150,8 @@ TEST_F(RecordingControllerTest, EveryFormatRecordsToTheLengthLimit) {
   const QRegularExpression status(
       QStringLiteral("^Recorder Status: Frame number: \\d+; FPS: -?\\d+; Size: \\d+; Time: \\d+ Seconds$"));
   for (const QString& text : Host.StatusTexts) EXPECT_TRUE(status.match(text).hasMatch()) << text.toStdString();
-  EXPECT_EQ(Host.OpenedFolders.size(), 7);
-  EXPECT_EQ(Host.OpenedFolders.front(), Out);
+  EXPECT_EQ(Host.OpenedFolders.size() - openedBefore, 7);
+  EXPECT_EQ(Host.OpenedFolders.back(), Out);
 }
 
 TEST_F(RecordingControllerTest, SameSizeAndFormatCountUpInOneFolder) {
